@@ -1,0 +1,85 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace ptt::test
+{
+
+TempCwd::TempCwd() : old_(fs::current_path().string())
+{
+    std::string templ = (fs::temp_directory_path() / "ptt-test-XXXXXX").string();
+    if (!mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = templ;
+    fs::current_path(dir_);
+}
+
+TempCwd::~TempCwd()
+{
+    std::error_code ec;
+    fs::current_path(old_, ec);
+    fs::remove_all(dir_, ec);
+}
+
+std::string TempCwd::file(const std::string &name) const
+{
+    return (fs::path(dir_) / name).string();
+}
+
+std::string shared_data(const std::string &relative)
+{
+    return (fs::path(PTT_SHARED_DATA_DIR) / relative).string();
+}
+
+std::string source_path(const std::string &relative)
+{
+    return (fs::path(PTT_SOURCE_DIR) / relative).string();
+}
+
+std::string run_path(const std::string &relative)
+{
+    return (fs::path(PTT_RUN_DIR) / relative).string();
+}
+
+bool copy_file(const std::string &from, const std::string &to)
+{
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool write_file(const std::string &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out);
+}
+
+bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds timeout)
+{
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace ptt::test

@@ -1,0 +1,51 @@
+// Helpers shared by every test binary: a private working directory per test,
+// paths to reference data and build outputs, and bounded waiting.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace ptt::test
+{
+
+// Moves the process into a fresh temporary directory for the lifetime of the
+// object and removes it afterwards. Files the engine writes into its working
+// directory (logs, dumps, settings) then never collide between parallel tests.
+class TempCwd
+{
+  public:
+    TempCwd();
+    ~TempCwd();
+    TempCwd(const TempCwd &) = delete;
+    TempCwd &operator=(const TempCwd &) = delete;
+
+    const std::string &path() const
+    {
+        return dir_;
+    }
+    // Absolute path of a file inside the directory.
+    std::string file(const std::string &name) const;
+
+  private:
+    std::string old_;
+    std::string dir_;
+};
+
+// Absolute path under the shared reference data folder (../shared/data).
+std::string shared_data(const std::string &relative);
+// Absolute path under the source tree, e.g. "tests/fixtures/x.wav".
+std::string source_path(const std::string &relative);
+// Absolute path under the build's run directory (binaries, pinyin.code).
+std::string run_path(const std::string &relative);
+
+// Copies a file; returns false when it cannot be read or written.
+bool copy_file(const std::string &from, const std::string &to);
+std::string read_file(const std::string &path);
+bool write_file(const std::string &path, const std::string &data);
+
+// Polls pred every millisecond until it holds or the timeout passes.
+bool wait_until(const std::function<bool()> &pred,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+} // namespace ptt::test
