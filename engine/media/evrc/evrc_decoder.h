@@ -64,4 +64,20 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
 // Synthesises a replacement for an erased or unusable frame.
 void evrc_decode_erasure(evrc_decoder *dec, Word16 *out);
 
+// Classifies, decodes (or synthesises) one frame given by its rate code
+// (0..4 or 14; anything else is a bad frame) and its 11 words.
+void evrc_decode_words(evrc_decoder *dec, Word16 rate, const uint16_t words[EVRC_FRAME_WORDS],
+                       Word16 *out);
+
+// Full-rate code vector (pulses +-1, two on one place +-2) of a subframe of
+// `len` samples from its four index words.
+void evrc_fcb_decode_full(Word16 *code, const Word16 *words, Word16 len);
+
+// Follows the 1998 reference's erasure rules instead of the later ones (every
+// all-ones eighth-rate frame erased, erased LSPs repeated unchanged, the
+// erasure noise seed reloaded per subframe, no all-zero or delay-difference
+// checks, Gaussian pairs never redrawn). For checking the rest of the decoder
+// against reference vectors only; normal decoding leaves it off.
+void evrc_decoder_set_legacy(evrc_decoder *dec, int on);
+
 } // extern "C"
