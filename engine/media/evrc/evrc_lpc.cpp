@@ -19,43 +19,36 @@ Word32 evrc_cos2pi(Word16 x)
     return L_add(L_deposit_h(evrc_tab_cos129[i]), L_shl(L_sub(t1, t2), 6));
 }
 
-// Coefficients 0..5 of prod (1 - 2 cos(w_k) z^-1 + z^-2) over five LSPs
-// (every other entry of `lsp`), Q24. The product is symmetric, so only its
-// first half is formed: before a section is applied, f[i] equals f[i - 2].
-// Coefficients 0..5 of prod (1 - 2 cos(w_k) z^-1 + z^-2) over five LSPs
-// (every other entry of `lsp`), Q24, with each cosine rounded to Q15. The
-// product is symmetric, so only its first half is formed: before a section
-// is applied, f[i] equals f[i - 2].
-static void lsp_poly(Word32 *f, const Word16 *lsp)
+// P'(z) = (1 + z^-1) prod (1 - 2 cos(w_k) z^-1 + z^-2) over the five LSPs at
+// even places of `lsp` (sign -1: Q'(z) with (1 - z^-1) over the odd ones),
+// coefficients 0..11 in Q24, each cosine rounded to Q15 first.
+static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign)
 {
     f[0] = 1L << 24;
-    Word16 c = round(evrc_cos2pi(lsp[0]));
-    f[1] = L_msu(0, c, 512);
-    for (int i = 2; i <= 5; i++) {
-        c = round(evrc_cos2pi(lsp[2 * (i - 1)]));
-        f[i] = f[i - 2];
-        for (int j = i; j >= 2; j--) {
-            f[j] = L_add(f[j], f[j - 2]);
-            f[j] = L_sub(f[j], L_mpy_ls(L_shl(f[j - 1], 1), c));
+    f[1] = sign < 0 ? -(1L << 24) : (1L << 24);
+    for (int i = 2; i < 12; i++)
+        f[i] = 0;
+    Word16 n = 1;
+    for (int s = 0; s < 5; s++) {
+        Word16 c = round(evrc_cos2pi(lsp[2 * s]));
+        n = (Word16)(n + 2);
+        for (int j = n; j >= 1; j--) {
+            Word32 v = f[j];
+            if (j >= 2)
+                v = L_add(v, f[j - 2]);
+            f[j] = L_sub(v, L_mpy_ls(L_shl(f[j - 1], 1), c));
         }
-        f[1] = L_msu(f[1], c, 512);
     }
 }
 
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
 {
-    Word32 f1[6], f2[6];
-    lsp_poly(f1, lsp);
-    lsp_poly(f2, lsp + 1);
-    // A(z) = (P(z) (1 + z^-1) + Q(z) (1 - z^-1)) / 2
-    for (int i = 5; i >= 1; i--) {
-        f1[i] = L_add(f1[i], f1[i - 1]);
-        f2[i] = L_sub(f2[i], f2[i - 1]);
-    }
-    for (int i = 1; i <= 5; i++) {
-        lpc[i - 1] = extract_l(L_shr(L_add(L_add(f1[i], f2[i]), 1L << 12), 13));
-        lpc[10 - i] = extract_l(L_shr(L_add(L_sub(f1[i], f2[i]), 1L << 12), 13));
-    }
+    Word32 p[12], q[12];
+    lsp_poly(p, lsp, 1);
+    lsp_poly(q, lsp + 1, -1);
+    // A(z) = (P'(z) + Q'(z)) / 2
+    for (int i = 1; i <= EVRC_LPC_ORDER; i++)
+        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], q[i]), 1L << 12), 13));
 }
 
 void evrc_interpolate_lsp(Word16 *out, const Word16 *prev, const Word16 *cur, Word16 subframe)
