@@ -283,9 +283,15 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         Word16 diff = evrc_unpack_bits(&dec->bits, 5);
         if (diff != 0) {
             Word16 rebuilt = sub(delay, sub(diff, 16));
-            if (!dec->legacy && (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY)) {
-                dec->bad_rate = 1;
-                return;
+            if (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY) {
+                if (!dec->legacy) {
+                    dec->bad_rate = 1;
+                    return;
+                }
+                // The 1998 rules skip this check; the contour must still stay
+                // inside the excitation memory.
+                rebuilt =
+                    rebuilt < EVRC_MIN_DELAY ? (Word16)EVRC_MIN_DELAY : (Word16)EVRC_MAX_DELAY;
             }
             if (dec->recovery == 2) {
                 // Rebuild the erased frame's excitation along the contour that

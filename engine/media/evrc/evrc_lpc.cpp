@@ -51,6 +51,93 @@ void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
         lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], q[i]), 1L << 12), 13));
 }
 
+// Coefficients 1..5 of the symmetric halves of A(z) +- z^-11 A(1/z) with their
+// trivial roots at z = -1 (sum) and z = 1 (difference) divided out, Q24.
+static void lsp_halves(Word32 *p, Word32 *q, const Word16 *lpc)
+{
+    Word32 prev_p = 1L << 24, prev_q = 1L << 24;
+    for (int i = 1; i <= 5; i++) {
+        Word32 lo = L_shl(L_deposit_l(lpc[i - 1]), 12);
+        Word32 hi = L_shl(L_deposit_l(lpc[EVRC_LPC_ORDER - i]), 12);
+        p[i] = L_sub(L_add(lo, hi), prev_p);
+        q[i] = L_add(L_sub(lo, hi), prev_q);
+        prev_p = p[i];
+        prev_q = q[i];
+    }
+}
+
+// cos(2 pi k x) in Q15 for an LSP frequency x (Q15 of the sampling rate).
+static Word16 cos_multiple(Word16 x, int k)
+{
+    int v = (k * x) & 0x7fff;
+    if (v > 16384)
+        v = 32768 - v;
+    return round(evrc_cos2pi((Word16)v));
+}
+
+// The half polynomial on the unit circle, cos 5w + h1 cos 4w + ... + h5 / 2
+// (a positive factor dropped), Q24.
+static Word32 eval_half(const Word32 *h, Word16 x)
+{
+    Word32 acc = L_shl(L_deposit_l(cos_multiple(x, 5)), 9);
+    for (int k = 1; k <= 4; k++)
+        acc = L_add(acc, L_mpy_ls(h[k], cos_multiple(x, 5 - k)));
+    return L_add(acc, L_shr(h[5], 1));
+}
+
+void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc, const Word16 *prev_lsp)
+{
+    Word32 p[6], q[6];
+    lsp_halves(p, q, lpc);
+    // Frequencies here are 32-bit fractions of the sampling rate (2^31 = 1).
+    const Word32 half_rate = 0x40000000;
+    const Word32 step = evrc_tab_a2lsp_steps[0];
+    Word32 f = 0;
+    Word32 v = eval_half(p, 0);
+    for (int k = 0; k < EVRC_LPC_ORDER; k++) {
+        const Word32 *h = (k & 1) ? q : p;
+        if (k > 0)
+            v = eval_half(h, extract_h(f));
+        bool found = false;
+        while (f < half_rate) {
+            Word32 g = L_add(f, step);
+            if (g > half_rate)
+                g = half_rate;
+            Word32 w = eval_half(h, extract_h(g));
+            if ((v <= 0) != (w <= 0)) {
+                // Halve the bracket with the finer steps, then interpolate.
+                for (int r = 1; r < 4; r++) {
+                    Word32 m = L_add(f, evrc_tab_a2lsp_steps[r]);
+                    if (m >= g)
+                        continue;
+                    Word32 u = eval_half(h, extract_h(m));
+                    if ((v <= 0) == (u <= 0)) {
+                        f = m;
+                        v = u;
+                    } else {
+                        g = m;
+                        w = u;
+                    }
+                }
+                int64_t span = (int64_t)g - f;
+                int64_t den = (int64_t)v - w;
+                int64_t root = f + (den != 0 ? span * v / den : span / 2);
+                lsp[k] = extract_h((Word32)root);
+                f = (Word32)root;
+                v = eval_half(h, extract_h(f));
+                found = true;
+                break;
+            }
+            f = g;
+            v = w;
+        }
+        if (!found) {
+            memcpy(lsp, prev_lsp, sizeof(Word16) * EVRC_LPC_ORDER);
+            return;
+        }
+    }
+}
+
 void evrc_interpolate_lsp(Word16 *out, const Word16 *prev, const Word16 *cur, Word16 subframe)
 {
     Word16 frac = evrc_tab_lsp_interp[0][subframe];
