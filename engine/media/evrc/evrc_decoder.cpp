@@ -54,21 +54,6 @@ void lsp_dequantise(Word16 *lsp, const Word16 *index, const evrc_rate_row *row)
     }
 }
 
-// Half-rate code vector: three pulses from the 10-bit word, low bits first
-// at 7p + 4 (+s), 7p + 2 (-s), 7p (+s), where s is the sign of bit 9.
-void fcb_decode_half(Word16 *code, Word16 word, Word16 len)
-{
-    memset(code, 0, sizeof(Word16) * len);
-    Word16 s = (word & 0x200) ? -1 : 1;
-    const Word16 offset[3] = {4, 2, 0};
-    const Word16 amp[3] = {s, (Word16)-s, s};
-    for (int k = 0; k < 3; k++) {
-        Word16 pos = (Word16)(7 * ((word >> (3 * k)) & 7) + offset[k]);
-        if (pos < len)
-            code[pos] = amp[k];
-    }
-}
-
 // Pitch sharpening of a code vector: c[n] += factor c[n - delay].
 void sharpen(Word16 *code, Word16 gain_q14, const Word32 *contour, Word16 len)
 {
@@ -86,6 +71,19 @@ void sharpen(Word16 *code, Word16 gain_q14, const Word32 *contour, Word16 len)
 }
 
 } // namespace
+
+void evrc_fcb_decode_half(Word16 *code, Word16 word, Word16 len)
+{
+    memset(code, 0, sizeof(Word16) * len);
+    Word16 s = (word & 0x200) ? -1 : 1;
+    const Word16 offset[3] = {4, 2, 0};
+    const Word16 amp[3] = {s, (Word16)-s, s};
+    for (int k = 0; k < 3; k++) {
+        Word16 pos = (Word16)(7 * ((word >> (3 * k)) & 7) + offset[k]);
+        if (pos < len)
+            code[pos] = amp[k];
+    }
+}
 
 void evrc_fcb_decode_full(Word16 *code, const Word16 *words, Word16 len)
 {
@@ -347,7 +345,7 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         if (full)
             evrc_fcb_decode_full(code, code_words, len);
         else
-            fcb_decode_half(code, code_words[0], len);
+            evrc_fcb_decode_half(code, code_words[0], len);
         for (int n = 0; n < len; n++)
             code[n] = shl(code[n], 11);
         sharpen(code, acb_gain, contour, len);
