@@ -412,23 +412,27 @@ void evrc_decode_erasure(evrc_decoder *dec, Word16 *out)
         }
         evrc_decode_acb(exc, dec->acb_gain_mem, contour, len);
         for (int n = 0; n < len; n++)
-            exc[n] = mult(exc[n], dec->excitation_scale);
+            exc[n] = mult_r(exc[n], dec->excitation_scale);
         dec->excitation_scale = sub(dec->excitation_scale, kScaleFall);
         if (dec->excitation_scale < 0)
             dec->excitation_scale = 0;
+        // The noise feeds the synthesis only; the excitation memory keeps the
+        // faded pitch excitation.
+        Word16 syn_in[EVRC_SUBFRAME_MAX];
+        memcpy(syn_in, exc, sizeof(Word16) * len);
         if (dec->acb_gain_mem < kErasureNoiseBelow) {
             if (dec->legacy)
                 dec->erasure_seed = shl(dec->prev_lsp[EVRC_LPC_ORDER - 1], 1);
             Word16 amp = mult_r(dec->fcb_gain_mem, kErasureNoiseFactor);
             for (int n = 0; n < len; n++) {
                 Word16 g = evrc_gaussian_random(&dec->gauss, &dec->erasure_seed);
-                exc[n] = add(exc[n], mult_r(g, amp));
+                syn_in[n] = add(syn_in[n], mult_r(g, amp));
             }
         }
-        evrc_synthesis_filter(out + pos, exc, lpc, dec->syn_mem, len);
+        slide_excitation(dec, len);
+        evrc_synthesis_filter(out + pos, syn_in, lpc, dec->syn_mem, len);
         for (int n = 0; n < len; n++)
             out[pos + n] = shl(out[pos + n], 1);
-        slide_excitation(dec, len);
         pos = (Word16)(pos + len);
     }
     frame_end(dec, true);
