@@ -153,4 +153,14 @@ typedef struct evrc_encoder {
 // rate-decision states, which start fresh with a new object).
 void evrc_encoder_init(evrc_encoder *enc);
 
+// Encodes 160 samples (filtered and halved or noise-suppressed in place)
+// into 11 words (the rate's words, zeros behind them); returns the rate 1, 3
+// or 4. The packet-file form of a frame.
+Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS]);
+
+// Non-zero makes the eighth-rate noise generator approximate a rejected pair
+// as the 1998 reference does, so that frames after eighth-rate frames can be
+// compared with its packet files; 0 (the default) draws a new pair.
+void evrc_encoder_set_legacy(evrc_encoder *enc, int on);
+
 } // extern "C"
