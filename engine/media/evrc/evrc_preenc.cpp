@@ -301,7 +301,8 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
             static unsigned seed = 1;
             for (int k = 0; k < EVRC_LPC_ORDER; k++) {
                 seed = seed * 1103515245u + 12345u;
-                st->lsp[k] = (Word16)(st->lsp[k] + (int)((seed >> 16) % (2 * g_lsp_noise + 1)) - g_lsp_noise);
+                st->lsp[k] = (Word16)(st->lsp[k] + (int)((seed >> 16) % (2 * g_lsp_noise + 1)) -
+                                      g_lsp_noise);
             }
         }
     }
