@@ -185,7 +185,42 @@ Word16 evrc_uniform(Word16 *seed)
 
 Word16 evrc_gaussian_random(evrc_gauss *g, Word16 *seed)
 {
-    // Placeholder until the eighth-rate synthesis lands.
-    (void)g;
-    return sub(evrc_uniform(seed), 16384);
+    if (g->cached_valid) {
+        g->cached_valid = 0;
+        return round(g->cached);
+    }
+    for (;;) {
+        Word16 v1 = shl(sub(evrc_uniform(seed), 16384), 1);
+        Word16 v2 = shl(sub(evrc_uniform(seed), 16384), 1);
+        Word32 s = L_add(L_shr(L_mult(v1, v1), 1), L_shr(L_mult(v2, v2), 1)); // Q30
+        if (s == 0 || s >= 0x40000000) {
+            if (!g->legacy_no_redraw)
+                continue; // outside the unit circle: draw a new pair
+            Word16 u3 = evrc_uniform(seed);
+            return add(add(shr(v1, 3), shr(v2, 3)), shr(sub(u3, 16384), 2));
+        }
+        // Polar method: both v sqrt(-2 ln s / s) are deviates. With num =
+        // -ln(s) / 32 the factor under the root is 64 num / s.
+        Word32 num = L_negate(L_mpy_ls(evrc_log2(L_shl(s, 1)), 22713));
+        Word16 en = norm_l(num);
+        Word16 es = norm_l(s);
+        Word32 q = L_divide(L_shr(L_shl(num, en), 1), L_shl(s, es));
+        Word16 eq = norm_l(q);
+        q = L_shl(q, eq);
+        Word16 e = (Word16)(6 + es - en - eq);
+        Word16 root = evrc_sqrt(q);
+        Word32 a = L_mult(v2, root);
+        Word32 b = L_mult(v1, root);
+        if (e & 1) {
+            // 2^(e/2) = 2^((e+1)/2) / sqrt(2)
+            a = L_mpy_ls(a, 23170);
+            b = L_mpy_ls(b, 23170);
+            e = (Word16)(e + 1);
+        }
+        // Deviates leave in Q13.
+        Word16 shift = (Word16)(shr(e, 1) - 2);
+        g->cached = L_shl(b, shift);
+        g->cached_valid = 1;
+        return round(L_shl(a, shift));
+    }
 }

@@ -122,8 +122,8 @@ typedef struct evrc_gauss {
 void evrc_gauss_reset(evrc_gauss *g);
 // One uniform draw: seed = 25173 seed + 13849 (mod 2^16); returns seed / 2 (Q15).
 Word16 evrc_uniform(Word16 *seed);
-// One Gaussian deviate from `seed` (its fixed-point scale is settled together
-// with the eighth-rate synthesis; the body is still a plain uniform draw).
+// One Gaussian deviate (unit variance in Q13) from `seed`: the polar method,
+// each accepted pair giving two deviates (the second one cached).
 Word16 evrc_gaussian_random(evrc_gauss *g, Word16 *seed);
 
 } // extern "C"

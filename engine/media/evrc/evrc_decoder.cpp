@@ -54,21 +54,6 @@ void lsp_dequantise(Word16 *lsp, const Word16 *index, const evrc_rate_row *row)
     }
 }
 
-// Half-rate code vector: three pulses from the 10-bit word, low bits first
-// at 7p + 4 (+s), 7p + 2 (-s), 7p (+s), where s is the sign of bit 9.
-void fcb_decode_half(Word16 *code, Word16 word, Word16 len)
-{
-    memset(code, 0, sizeof(Word16) * len);
-    Word16 s = (word & 0x200) ? -1 : 1;
-    const Word16 offset[3] = {4, 2, 0};
-    const Word16 amp[3] = {s, (Word16)-s, s};
-    for (int k = 0; k < 3; k++) {
-        Word16 pos = (Word16)(7 * ((word >> (3 * k)) & 7) + offset[k]);
-        if (pos < len)
-            code[pos] = amp[k];
-    }
-}
-
 // Pitch sharpening of a code vector: c[n] += factor c[n - delay].
 void sharpen(Word16 *code, Word16 gain_q14, const Word32 *contour, Word16 len)
 {
@@ -86,6 +71,19 @@ void sharpen(Word16 *code, Word16 gain_q14, const Word32 *contour, Word16 len)
 }
 
 } // namespace
+
+void evrc_fcb_decode_half(Word16 *code, Word16 word, Word16 len)
+{
+    memset(code, 0, sizeof(Word16) * len);
+    Word16 s = (word & 0x200) ? -1 : 1;
+    const Word16 offset[3] = {4, 2, 0};
+    const Word16 amp[3] = {s, (Word16)-s, s};
+    for (int k = 0; k < 3; k++) {
+        Word16 pos = (Word16)(7 * ((word >> (3 * k)) & 7) + offset[k]);
+        if (pos < len)
+            code[pos] = amp[k];
+    }
+}
 
 void evrc_fcb_decode_full(Word16 *code, const Word16 *words, Word16 len)
 {
@@ -283,9 +281,15 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         Word16 diff = evrc_unpack_bits(&dec->bits, 5);
         if (diff != 0) {
             Word16 rebuilt = sub(delay, sub(diff, 16));
-            if (!dec->legacy && (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY)) {
-                dec->bad_rate = 1;
-                return;
+            if (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY) {
+                if (!dec->legacy) {
+                    dec->bad_rate = 1;
+                    return;
+                }
+                // The 1998 rules skip this check; the contour must still stay
+                // inside the excitation memory.
+                rebuilt =
+                    rebuilt < EVRC_MIN_DELAY ? (Word16)EVRC_MIN_DELAY : (Word16)EVRC_MAX_DELAY;
             }
             if (dec->recovery == 2) {
                 // Rebuild the erased frame's excitation along the contour that
@@ -341,7 +345,7 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         if (full)
             evrc_fcb_decode_full(code, code_words, len);
         else
-            fcb_decode_half(code, code_words[0], len);
+            evrc_fcb_decode_half(code, code_words[0], len);
         for (int n = 0; n < len; n++)
             code[n] = shl(code[n], 11);
         sharpen(code, acb_gain, contour, len);
@@ -408,23 +412,27 @@ void evrc_decode_erasure(evrc_decoder *dec, Word16 *out)
         }
         evrc_decode_acb(exc, dec->acb_gain_mem, contour, len);
         for (int n = 0; n < len; n++)
-            exc[n] = mult(exc[n], dec->excitation_scale);
+            exc[n] = mult_r(exc[n], dec->excitation_scale);
         dec->excitation_scale = sub(dec->excitation_scale, kScaleFall);
         if (dec->excitation_scale < 0)
             dec->excitation_scale = 0;
+        // The noise feeds the synthesis only; the excitation memory keeps the
+        // faded pitch excitation.
+        Word16 syn_in[EVRC_SUBFRAME_MAX];
+        memcpy(syn_in, exc, sizeof(Word16) * len);
         if (dec->acb_gain_mem < kErasureNoiseBelow) {
             if (dec->legacy)
                 dec->erasure_seed = shl(dec->prev_lsp[EVRC_LPC_ORDER - 1], 1);
             Word16 amp = mult_r(dec->fcb_gain_mem, kErasureNoiseFactor);
             for (int n = 0; n < len; n++) {
                 Word16 g = evrc_gaussian_random(&dec->gauss, &dec->erasure_seed);
-                exc[n] = add(exc[n], mult_r(g, amp));
+                syn_in[n] = add(syn_in[n], mult_r(g, amp));
             }
         }
-        evrc_synthesis_filter(out + pos, exc, lpc, dec->syn_mem, len);
+        slide_excitation(dec, len);
+        evrc_synthesis_filter(out + pos, syn_in, lpc, dec->syn_mem, len);
         for (int n = 0; n < len; n++)
             out[pos + n] = shl(out[pos + n], 1);
-        slide_excitation(dec, len);
         pos = (Word16)(pos + len);
     }
     frame_end(dec, true);

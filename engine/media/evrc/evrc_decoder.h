@@ -69,6 +69,11 @@ void evrc_decode_erasure(evrc_decoder *dec, Word16 *out);
 void evrc_decode_words(evrc_decoder *dec, Word16 rate, const uint16_t words[EVRC_FRAME_WORDS],
                        Word16 *out);
 
+// Half-rate code vector of a subframe from its 10-bit word: pulses of +-1 at
+// 7p + 4, 7p + 2 and 7p (p from the low bits up; signs s, -s, s with s the
+// sign of bit 9), a pulse past the subframe dropped.
+void evrc_fcb_decode_half(Word16 *code, Word16 word, Word16 len);
+
 // Full-rate code vector (pulses +-1, two on one place +-2) of a subframe of
 // `len` samples from its four index words.
 void evrc_fcb_decode_full(Word16 *code, const Word16 *words, Word16 len);
