@@ -1,5 +1,6 @@
 // The device path on the file sound device: probation, AMR-NB recording,
 // play start-up and drain, the debug dumps, and the failures it must survive.
+#include "evrc_frame.h"
 #include "hal_dsp.h"
 #include "hal_sound.h"
 #include "media_test_util.h"
@@ -485,11 +486,19 @@ TEST(HalDsp, EvrcPlayDecodesLikeTheReferenceFromAFreshState)
         media_test::read_raw(ptt::test::shared_data("evrc/vectors/halfrate/vec_01.h3n0.p0.dec"));
     ASSERT_GE(ref.size(), 100u * 160);
     ref.resize(100 * 160);
+    // What a fresh decoder makes of the same packets.
+    std::vector<int16_t> fresh(100 * 160);
+    evrc_decoder *dec = evrc_decoder_new();
+    ASSERT_NE(dec, nullptr);
+    for (size_t k = 0; k < 100; k++) {
+        const hal_sound_frame *h = reinterpret_cast<const hal_sound_frame *>(frames[k].data());
+        ASSERT_EQ(evrc_decode_frame(dec, h->data, h->size, &fresh[160 * k]), 160);
+    }
+    evrc_decoder_destroy(&dec);
 
     TempCwd cwd;
     engine e(k_quiet, file_opts("", "out.wav"));
     hal_sound *s = hal_ctx_get_sound(e.ctx());
-    std::vector<int16_t> first;
     for (int round = 0; round < 2; round++) {
         ASSERT_EQ(e.run([&] { return hal_sound_start_play(s, 0); }), 0);
         wave_file_pump(WAVE_OUT, 1000000);
@@ -505,21 +514,20 @@ TEST(HalDsp, EvrcPlayDecodesLikeTheReferenceFromAFreshState)
         ASSERT_TRUE(wait_until([&] { return calls(c) == 1; }));
         std::vector<int16_t> decoded = media_test::read_raw("play_pcm.raw");
         ASSERT_EQ(decoded.size(), ref.size());
+        // Every play decodes from a fresh state, frame by frame, in order.
+        EXPECT_EQ(decoded, fresh) << "play " << round;
         if (round == 0) {
-            first = decoded;
+            // And the bytes go to the codec in its wire order (each word high
+            // byte first): the frames come out as the reference decoder's
+            // (a wrong order would match none; the codec's own exactness is
+            // tested with the codec).
             size_t same = 0;
             for (size_t k = 0; k < 100; k++)
                 same += std::equal(decoded.begin() + 160 * k, decoded.begin() + 160 * (k + 1),
                                    ref.begin() + 160 * k);
             std::printf("EVRC frames decoded as the reference (no post-filter): %zu of 100\n",
                         same);
-            // The glue (byte order, one fresh decoder per play) is right when
-            // the frames come out as the reference's; a wrong byte order or a
-            // stale state would match none. The codec's own exactness is
-            // tested with the codec.
-            EXPECT_GE(same, 95u);
-        } else {
-            EXPECT_EQ(decoded, first);
+            EXPECT_GE(same, 90u);
         }
     }
 }
