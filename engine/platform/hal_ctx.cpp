@@ -7,6 +7,8 @@
 #include "hal_sock.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <link.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -30,18 +32,29 @@ namespace
 {
 
 // The directory of the file this code was loaded from (liblirko.so, or the
-// program when the platform is linked statically), without a trailing slash.
+// program when the platform is linked into it), absolute and without a
+// trailing slash. dladdr names the main program by its argv[0], which may be
+// relative to a directory the process has left since, so the program's own
+// file is taken from /proc instead.
 char *own_directory()
 {
     Dl_info info;
-    if (dladdr((void *)&hal_ctx_new, &info) == 0 || !info.dli_fname)
+    struct link_map *map = nullptr;
+    if (dladdr1((void *)&hal_ctx_new, &info, (void **)&map, RTLD_DL_LINKMAP) == 0 || !map)
         return nullptr;
-    const char *slash = strrchr(info.dli_fname, '/');
-    if (!slash)
-        return strdup(".");
-    if (slash == info.dli_fname)
-        return strdup("/");
-    return strndup(info.dli_fname, (size_t)(slash - info.dli_fname));
+    char *file = nullptr;
+    if (!map->l_name || map->l_name[0] == '\0')
+        file = realpath("/proc/self/exe", nullptr);
+    else
+        file = realpath(map->l_name, nullptr);
+    if (!file)
+        return nullptr;
+    char *slash = strrchr(file, '/');
+    if (slash == file)
+        slash[1] = '\0';
+    else if (slash)
+        *slash = '\0';
+    return file;
 }
 
 // The sound queue (media layer) is created last and destroyed first.

@@ -214,6 +214,10 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         }
         if (g_oracle.mask & 4096)
             memcpy(a, aq, sizeof a);
+        if (g_oracle.var & 0x200000) {
+            evrc_weight(wnum, st->lpc, EVRC_WEIGHT_0_9);
+            evrc_weight(wden, st->lpc, EVRC_WEIGHT_0_5);
+        }
 #endif
 
         Word32 contour[3];
@@ -318,6 +322,17 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         evrc_residual_filter(zir, syn, wnum, st->wnum_mem, len);
         evrc_synthesis_filter(syn, zir, wden, st->wden_mem, len);
         memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
+#ifdef EVRC_ENC_ORACLE
+        if (g_oracle.var & 0x80000) {
+            memcpy(st->sp_mem, st->syn_mem, sizeof st->sp_mem);
+            memcpy(st->swnum_mem, st->wnum_mem, sizeof st->sp_mem);
+            memcpy(st->swden_mem, st->wden_mem, sizeof st->sp_mem);
+        }
+        if (g_oracle.var & 0x100000) {
+            memcpy(st->swnum_mem, st->wnum_mem, sizeof st->sp_mem);
+            memcpy(st->swden_mem, st->wden_mem, sizeof st->sp_mem);
+        }
+#endif
 
         evrc_pack_bits(&st->bits, gi, 3);
         if (full) {
@@ -350,20 +365,29 @@ static void encode_eighth(evrc_encoder *enc)
     evrc_pack_bits(&st->bits, idx[0], 4);
     evrc_pack_bits(&st->bits, idx[1], 4);
 
-    // Log energy of the residual per subframe.
+    // Level of the residual per subframe as log10 of its RMS value, a
+    // quarter of it in Q15: the scale of the energy codebook.
     Word16 loge[EVRC_SUBFRAMES];
     const Word16 *res = EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD;
     for (int i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 len = evrc_subframe_len[i];
-        Word32 e = 0;
+        int64_t e = 0;
         for (int n = 0; n < len; n++)
-            e = L_mac(e, res[n], res[n]);
+            e += (int64_t)res[n] * res[n];
         res += len;
-        if (e <= 0)
-            e = 1;
-        // log10(e) / 4 in the scale of the energy table (Q11 of log10).
-        Word32 l2 = evrc_log2(e);
-        loge[i] = round(L_shl(L_mpy_ls(l2, 9864), 2));
+        // log2(mean square), Q16, from the normalised sum.
+        int64_t ms = e / len;
+        if (ms < 1)
+            ms = 1;
+        int sh = 0;
+        while (ms > EVRC_MAX_32) {
+            ms >>= 1;
+            sh++;
+        }
+        int64_t l2 = ((int64_t)evrc_log2((Word32)ms) * 32 >> 15) + ((int64_t)(31 + sh) << 16);
+        // log10(rms) / 4 = log2(ms) x log10(2) / 8; log10(2) / 8 = 1233 / 32768.
+        int64_t v = l2 * 1233 >> 16;
+        loge[i] = (Word16)(v > 32767 ? 32767 : v);
     }
     Word32 best = EVRC_MAX_32;
     Word16 bi = 0;

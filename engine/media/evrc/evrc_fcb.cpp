@@ -27,18 +27,24 @@ typedef struct fcb_corr {
 
 static void build_corr(fcb_corr *c, const Word16 *h, Word16 len)
 {
+    // phi(b - d, b) = sum over m <= len - 1 - b of h[m + d] h[m]: running sums
+    // along each diagonal give the whole matrix in one pass per diagonal.
     static Word32 tmp[FCB_LEN][FCB_LEN];
     Word32 maxv = 0;
-    for (int a = 0; a < FCB_LEN; a++) {
-        for (int b = a; b < FCB_LEN; b++) {
-            Word32 acc = 0;
-            for (int n = b; n < len; n++)
-                acc = L_mac(acc, h[n - a], h[n - b]);
-            tmp[a][b] = acc;
-            Word32 m = L_abs(acc);
-            if (m > maxv)
-                maxv = m;
+    for (int d = 0; d < FCB_LEN; d++) {
+        Word32 acc = 0;
+        int m = 0;
+        for (int b = len - 1; b >= d; b--) {
+            for (; m <= len - 1 - b; m++)
+                if (m + d < FCB_LEN)
+                    acc = L_mac(acc, h[m + d], h[m]);
+            tmp[b - d][b] = acc;
+            Word32 a = L_abs(acc);
+            if (a > maxv)
+                maxv = a;
         }
+        for (int b = len > d ? len : d; b < FCB_LEN; b++)
+            tmp[b - d][b] = 0;
     }
     Word16 s = norm_l(maxv);
     for (int a = 0; a < FCB_LEN; a++)

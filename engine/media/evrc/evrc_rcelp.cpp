@@ -279,6 +279,11 @@ static void mdfyorig(evrc_encoder_state *st, const Word16 *target, Word16 beta, 
     Word32 d24 = (Word32)((uint32_t)(uint16_t)shift << 16);
     for (int n = start; n < end; n++)
         evrc_interp_sample(&mres[n], &res[n], d24, 29491, 8);
+#ifdef EVRC_ENC_ORACLE
+    if ((g_oracle.var & 0x40000) && shift == 0)
+        for (int n = start; n < end; n++)
+            mres[n] = res[n];
+#endif
     st->seg_pos = end;
 }
 
