@@ -95,6 +95,8 @@ int count_devices(wave_dir dir)
     snd_pcm_stream_t stream = dir == WAVE_IN ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
     int count = 0;
     int card = -1;
+    snd_pcm_info_t *info;
+    snd_pcm_info_alloca(&info);
     while (snd_card_next(&card) == 0 && card >= 0) {
         char name[32];
         snprintf(name, sizeof(name), "hw:%d", card);
@@ -103,8 +105,6 @@ int count_devices(wave_dir dir)
             continue;
         int device = -1;
         while (snd_ctl_pcm_next_device(ctl, &device) == 0 && device >= 0) {
-            snd_pcm_info_t *info;
-            snd_pcm_info_alloca(&info);
             snd_pcm_info_set_device(info, (unsigned int)device);
             snd_pcm_info_set_subdevice(info, 0);
             snd_pcm_info_set_stream(info, stream);
