@@ -459,7 +459,7 @@ void record_callback(wave_dev *dev, uint32_t msg, void *instance, wave_hdr *h)
     }
     if (msg != WAVE_MSG_DATA)
         return;
-    DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_record_callback wim_data ok,recorded size:%d",
+    DSP_LOG(d, HAL_LOG_ERROR, "hal_dsp_record_callback wim_data ok,recorded size:%d",
             (int)h->recorded);
     uint32_t n = h->recorded / 2;
     if (n > k_frame)
