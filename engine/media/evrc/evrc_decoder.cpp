@@ -228,7 +228,9 @@ static void decode_eighth(evrc_decoder *dec, Word16 *out)
     Word16 pos = 0;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 len = evrc_subframe_len[i];
-        Word16 energy = dec->erasure_count > 2 ? (Word16)64 : dec->energy_idx;
+        // The third all-ones frame of a run is decoded, but at a moderate
+        // energy rather than the top of the codebook.
+        Word16 energy = dec->ones_run > 2 ? (Word16)64 : dec->energy_idx;
         eighth_excitation(dec, exc, len, i, energy, erased);
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
         evrc_interpolate_lsp(lsp, dec->prev_lsp, dec->lsp, i);
@@ -246,7 +248,6 @@ static void frame_end(evrc_decoder *dec, bool erased)
     memcpy(dec->prev_lsp, dec->lsp, sizeof dec->lsp);
     dec->frame_count++;
     dec->prev_erased = erased ? 1 : 0;
-    dec->erasure_count = erased ? add(dec->erasure_count, 1) : (Word16)0;
 }
 
 void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word16 *out)
