@@ -19,7 +19,7 @@ static void build_corr(fcb_corr *c, const Word16 *h, Word16 len)
 {
     // phi(b - d, b) = sum over m <= len - 1 - b of h[m + d] h[m]: running sums
     // along each diagonal give the whole matrix in one pass per diagonal.
-    static Word32 tmp[FCB_LEN][FCB_LEN];
+    Word32 tmp[FCB_LEN][FCB_LEN];
     Word32 maxv = 0;
     for (int d = 0; d < FCB_LEN; d++) {
         Word32 acc = 0;
@@ -62,7 +62,7 @@ static void filtered_code(Word16 *z, const Word16 *h, const Word16 *pos, const W
 // pattern +, -, + (or all reversed).
 static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
 {
-    static fcb_corr c;
+    fcb_corr c;
     build_corr(&c, st->h, len);
     Word16 best[3] = {0, 2, 4};
     Word32 bx2 = -1, be = 1;
@@ -109,7 +109,7 @@ static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
 // are searched depth first over four rotations of the track order.
 static void fcb_search_full(evrc_encoder_state *st, const Word16 *d, Word16 len)
 {
-    static fcb_corr c;
+    fcb_corr c;
     build_corr(&c, st->h, len);
     Word16 sgn[FCB_LEN];
     Word16 dabs[FCB_LEN];
@@ -119,7 +119,7 @@ static void fcb_search_full(evrc_encoder_state *st, const Word16 *d, Word16 len)
     }
     // Signed correlations: with the sign of every position fixed, all
     // pulses count as positive.
-    static Word16 rr[FCB_LEN][FCB_LEN];
+    Word16 rr[FCB_LEN][FCB_LEN];
     for (int a = 0; a < FCB_LEN; a++)
         for (int b = 0; b < FCB_LEN; b++)
             rr[a][b] = sgn[a] == sgn[b] ? c.phi[a][b] : negate(c.phi[a][b]);
