@@ -192,8 +192,8 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
         buf[n] = mult_r(buf[n], evrc_tab_ns_window[n]);
     Word16 shift = evrc_block_normalise(buf, EVRC_NS_FFT, 2);
 
-    Word32 spec[2 * (NS_BINS + 1)];
-    rfft128(buf, spec);
+    Word32 dft[2 * (NS_BINS + 1)];
+    rfft128(buf, dft);
 
     // Channel energies (Q8 of the per-bin power at the input scale).
     Word32 ch_db[EVRC_NS_CHANNELS];
@@ -203,9 +203,9 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
         int64_t e = 0;
         for (int k = lo; k <= hi; k++)
-            e += (int64_t)spec[2 * k] * spec[2 * k] + (int64_t)spec[2 * k + 1] * spec[2 * k + 1];
+            e += (int64_t)dft[2 * k] * dft[2 * k] + (int64_t)dft[2 * k + 1] * dft[2 * k + 1];
         // Per-bin power |DFT|^2 / 128 of the (pre-emphasised) input in Q8:
-        // spec is half the DFT of the normalised, half-scale block.
+        // dft is half the DFT of the normalised, half-scale block.
         int sh = 2 * shift;
         int64_t v = e * 32;
         v = sh >= 0 ? v >> sh : v << -sh;
@@ -309,13 +309,13 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
         Word16 gq = gain_from_db(g);
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
         for (int k = lo; k <= hi; k++) {
-            spec[2 * k] = L_mpy_ls(spec[2 * k], gq);
-            spec[2 * k + 1] = L_mpy_ls(spec[2 * k + 1], gq);
+            dft[2 * k] = L_mpy_ls(dft[2 * k], gq);
+            dft[2 * k + 1] = L_mpy_ls(dft[2 * k + 1], gq);
         }
     }
     // Bins outside the channels (DC, the lowest and the top) are removed.
-    spec[0] = spec[1] = spec[2] = spec[3] = 0;
-    spec[2 * NS_BINS] = spec[2 * NS_BINS + 1] = 0;
+    dft[0] = dft[1] = dft[2] = dft[3] = 0;
+    dft[2 * NS_BINS] = dft[2 * NS_BINS + 1] = 0;
 
     if (update) {
         for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
@@ -327,7 +327,7 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
     // Synthesis: inverse transform, overlap-add, de-emphasis, scaling undone
     // with one extra bit (the -6 dB the analysis expects).
     Word32 y[EVRC_NS_FFT];
-    irfft128(spec, y);
+    irfft128(dft, y);
     // Back from the normalised block to the half-scale pre-emphasised one.
     Word32 out32[EVRC_NS_FFT];
     for (int n = 0; n < EVRC_NS_FFT; n++)
