@@ -183,12 +183,13 @@ static void mdfyorig(evrc_encoder_state *st, const Word16 *target, Word16 beta, 
         }
         Word32 best = 0;
         for (int j = 1; j < nk - 1; j++) {
-            Word16 c0 = extract_h(corr[j - 1]), c1 = extract_h(corr[j]),
-                   c2 = extract_h(corr[j + 1]);
             for (int p = 0; p < 8; p++) {
-                Word32 v = L_mult(c0, evrc_tab_rcelp_quad_interp[0][p]);
-                v = L_mac(v, c1, evrc_tab_rcelp_quad_interp[1][p]);
-                v = L_mac(v, c2, evrc_tab_rcelp_quad_interp[2][p]);
+                // The correlations keep their full 32 bits: at speech
+                // levels their upper halves alone are a few units and
+                // cannot place the peak.
+                Word32 v = L_mpy_ls(corr[j - 1], evrc_tab_rcelp_quad_interp[0][p]);
+                v = L_add(v, L_mpy_ls(corr[j], evrc_tab_rcelp_quad_interp[1][p]));
+                v = L_add(v, L_mpy_ls(corr[j + 1], evrc_tab_rcelp_quad_interp[2][p]));
                 if (v > best) {
                     best = v;
                     best_idx = (Word16)(8 * (j - 1) + p);
