@@ -198,7 +198,9 @@ static void mdfyorig(evrc_encoder_state *st, const Word16 *target, Word16 beta, 
         }
         if (best > 0) {
             // Accept only a clear match: normalised correlation above 0.7.
-            int jb = best_idx / 8 + 1;
+            // The segment's energy is taken where it stands now, before the
+            // new shift.
+            int jb = left;
             Word32 es = 0, et = 0;
             for (int n = 0; n < seg; n++) {
                 es = L_mac(es, work[n + jb], work[n + jb]);
