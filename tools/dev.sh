@@ -26,10 +26,26 @@ configure_build() { # dir, extra cmake args...
     cmake --build "$dir" -j "$JOBS"
 }
 
+PASSED=0
+FAILED=0
 run_ctest() { # dir, extra ctest args...
     local dir=$1
     shift
-    (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 600 "$@")
+    local log rc=0
+    log=$(mktemp)
+    (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 600 "$@") 2>&1 | tee "$log" ||
+        rc=$?
+    # "100% tests passed, 0 tests failed out of 12"
+    local line total failed
+    line=$(grep -E 'tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+    if [ -n "$line" ]; then
+        total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+        failed=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+        PASSED=$((PASSED + total - failed))
+        FAILED=$((FAILED + failed))
+    fi
+    rm -f "$log"
+    return $rc
 }
 
 case "${1:-}" in
@@ -55,6 +71,7 @@ test)
         -DPTT_BUILD_BENCH=OFF
     TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L tsan
     echo "whole suite finished in $(($(date +%s) - start)) s"
+    echo "suite: $PASSED passed, $FAILED failed"
     ;;
 *)
     echo "usage: tools/dev.sh run|test|build" >&2
