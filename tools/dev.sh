@@ -70,6 +70,8 @@ test)
     configure_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPTT_SANITIZE=tsan \
         -DPTT_BUILD_BENCH=OFF
     TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L tsan
+    # The network-facing readers under libFuzzer for a bounded time.
+    fuzz/run.sh 30 build-fuzz
     echo "whole suite finished in $(($(date +%s) - start)) s"
     echo "suite: $PASSED passed, $FAILED failed"
     ;;
