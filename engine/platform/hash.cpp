@@ -1,5 +1,7 @@
 #include "hash.h"
 
+#include "hal_error.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -58,7 +60,7 @@ hash *hash_new(hash_fn fn)
 int hash_erase(hash *h)
 {
     if (!h)
-        return -1;
+        return HAL_ERR;
     for (uint64_t b = 0; b < h->size; b++) {
         hash_node *n = h->buckets[b];
         while (n) {
@@ -69,7 +71,7 @@ int hash_erase(hash *h)
         h->buckets[b] = NULL;
     }
     h->count = 0;
-    return 0;
+    return HAL_OK;
 }
 
 void hash_del(hash *h)
@@ -140,7 +142,7 @@ static int add_node(hash *h, const char *key, void *data)
 {
     hash_node *n = static_cast<hash_node *>(calloc(1, sizeof(hash_node)));
     if (!n)
-        return -4;
+        return HAL_ENOMEM;
     n->owner = h;
     n->key = key;
     n->data = data;
@@ -149,26 +151,26 @@ static int add_node(hash *h, const char *key, void *data)
     h->count++;
     if (h->count > kMaxChain * h->size)
         grow(h);
-    return 0;
+    return HAL_OK;
 }
 
 int hash_insert(hash *h, const char *key, void *data)
 {
     if (!h || !key)
-        return -1;
+        return HAL_ERR;
     if (hash_at(h, key))
-        return -7;
+        return HAL_EEXIST;
     return add_node(h, key, data);
 }
 
 int hash_replace(hash *h, const char *key, void *data)
 {
     if (!h || !key)
-        return -1;
+        return HAL_ERR;
     hash_node *n = hash_at(h, key);
     if (n) {
         n->data = data;
-        return 0;
+        return HAL_OK;
     }
     return add_node(h, key, data);
 }
@@ -270,12 +272,12 @@ void *hash_data_set(hash_node *node, void *data)
 int hash_foreach(hash *h, foreach_fn fn, void *arg)
 {
     if (!h || !fn)
-        return -1;
-    int rc = FOREACH_CONTINUE;
+        return HAL_ERR;
+    int rc = HAL_CONTINUE;
     for (hash_node *n = hash_begin(h); n;) {
         hash_node *next = hash_next(n);
         rc = fn(n->key, n->bucket, n->data, arg);
-        if (rc != FOREACH_CONTINUE)
+        if (rc != HAL_CONTINUE)
             break;
         n = next;
     }

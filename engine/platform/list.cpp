@@ -1,5 +1,7 @@
 #include "list.h"
 
+#include "hal_error.h"
+
 #include <stdlib.h>
 
 struct list_node {
@@ -22,7 +24,7 @@ list *list_new(void)
 int list_erase(list *l)
 {
     if (!l)
-        return -1;
+        return HAL_ERR;
     list_node *n = l->head;
     while (n) {
         list_node *next = n->next;
@@ -31,7 +33,7 @@ int list_erase(list *l)
     }
     l->head = l->tail = NULL;
     l->count = 0;
-    return 0;
+    return HAL_OK;
 }
 
 void list_del(list *l)
@@ -90,12 +92,12 @@ static void unlink_node(list *l, list_node *n)
 static int insert_before_node(list *l, list_node *pos, void *data)
 {
     if (!l)
-        return -1;
+        return HAL_ERR;
     list_node *n = node_new(data);
     if (!n)
-        return -4;
+        return HAL_ENOMEM;
     link_before(l, pos, n);
-    return 0;
+    return HAL_OK;
 }
 
 int list_push_front(list *l, void *data)
@@ -111,23 +113,23 @@ int list_push_back(list *l, void *data)
 int list_insert(list *l, uint64_t index, void *data)
 {
     if (!l)
-        return -1;
+        return HAL_ERR;
     if (index > l->count)
-        return -5;
+        return HAL_ERANGE;
     return insert_before_node(l, index == l->count ? NULL : list_at(l, index), data);
 }
 
 int list_insert_before(list *l, list_node *node, void *data)
 {
     if (!l || !node)
-        return -1;
+        return HAL_ERR;
     return insert_before_node(l, node, data);
 }
 
 int list_insert_after(list *l, list_node *node, void *data)
 {
     if (!l || !node)
-        return -1;
+        return HAL_ERR;
     return insert_before_node(l, node->next, data);
 }
 
@@ -223,14 +225,14 @@ void *list_data_set(list_node *node, void *data)
 int list_foreach(list *l, foreach_fn fn, void *arg)
 {
     if (!l || !fn)
-        return -1;
-    int rc = FOREACH_CONTINUE;
+        return HAL_ERR;
+    int rc = HAL_CONTINUE;
     uint32_t index = 0;
     for (list_node *n = l->head; n;) {
         // Taken first so the callback may remove the node it was given.
         list_node *next = n->next;
         rc = fn(NULL, index++, n->data, arg);
-        if (rc != FOREACH_CONTINUE)
+        if (rc != HAL_CONTINUE)
             break;
         n = next;
     }

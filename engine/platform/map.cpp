@@ -1,5 +1,7 @@
 #include "map.h"
 
+#include "hal_error.h"
+
 #include <stdlib.h>
 
 namespace
@@ -44,7 +46,7 @@ map *map_new(void)
 int map_erase(map *m)
 {
     if (!m)
-        return -1;
+        return HAL_ERR;
     for (uint64_t b = 0; b < m->size; b++) {
         map_node *n = m->buckets[b];
         while (n) {
@@ -55,7 +57,7 @@ int map_erase(map *m)
         m->buckets[b] = NULL;
     }
     m->count = 0;
-    return 0;
+    return HAL_OK;
 }
 
 void map_del(map *m)
@@ -130,7 +132,7 @@ static int add_node(map *m, uint32_t key, void *value)
 {
     map_node *n = static_cast<map_node *>(calloc(1, sizeof(map_node)));
     if (!n)
-        return -4;
+        return HAL_ENOMEM;
     n->owner = m;
     n->key = key;
     n->value = value;
@@ -139,26 +141,26 @@ static int add_node(map *m, uint32_t key, void *value)
     m->count++;
     if (m->count > kMaxChain * m->size)
         grow(m);
-    return 0;
+    return HAL_OK;
 }
 
 int map_insert(map *m, uint32_t key, void *value)
 {
     if (!m)
-        return -1;
+        return HAL_ERR;
     if (map_at(m, key))
-        return -7;
+        return HAL_EEXIST;
     return add_node(m, key, value);
 }
 
 int map_replace(map *m, uint32_t key, void *value)
 {
     if (!m)
-        return -1;
+        return HAL_ERR;
     map_node *n = map_at(m, key);
     if (n) {
         n->value = value;
-        return 0;
+        return HAL_OK;
     }
     return add_node(m, key, value);
 }
@@ -257,12 +259,12 @@ void *map_data_set(map_node *node, void *value)
 int map_foreach(map *m, foreach_fn fn, void *arg)
 {
     if (!m || !fn)
-        return -1;
-    int rc = FOREACH_CONTINUE;
+        return HAL_ERR;
+    int rc = HAL_CONTINUE;
     for (map_node *n = map_begin(m); n;) {
         map_node *next = map_next(n);
         rc = fn(NULL, n->key, n->value, arg);
-        if (rc != FOREACH_CONTINUE)
+        if (rc != HAL_CONTINUE)
             break;
         n = next;
     }

@@ -127,7 +127,7 @@ TEST(List, ForeachStopsOnFirstOtherResultAndMayRemoveCurrent)
     list *l = list_new();
     EXPECT_EQ(list_foreach(
                   l, [](const char *, uint32_t, void *, void *) { return 0; }, nullptr),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     for (intptr_t i = 10; i < 15; i++)
         list_push_back(l, P(i));
 
@@ -161,10 +161,10 @@ TEST(List, ForeachStopsOnFirstOtherResultAndMayRemoveCurrent)
                               }
                           }
                       }
-                      return FOREACH_CONTINUE;
+                      return HAL_CONTINUE;
                   },
                   &ctx),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     EXPECT_EQ(ctx.numbers, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
     EXPECT_EQ(list_values(l), (V{11, 13}));
     list_del(l);
@@ -305,7 +305,7 @@ TEST(Hash, SameBucketIteratesNewestFirstAndForeachReportsBuckets)
     hash *h = hash_new([](const char *k, size_t) -> uint32_t { return (unsigned char)k[0]; });
     EXPECT_EQ(hash_foreach(
                   h, [](const char *, uint32_t, void *, void *) { return 0; }, nullptr),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     hash_insert(h, "a1", nullptr);
     hash_insert(h, "b1", nullptr); // 'b' & 3 = 2
     hash_insert(h, "a2", nullptr);
@@ -317,10 +317,10 @@ TEST(Hash, SameBucketIteratesNewestFirstAndForeachReportsBuckets)
                   h,
                   [](const char *k, uint32_t n, void *, void *arg) {
                       static_cast<decltype(seen) *>(arg)->emplace_back(k, n);
-                      return FOREACH_CONTINUE;
+                      return HAL_CONTINUE;
                   },
                   &seen),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     EXPECT_EQ(seen, (decltype(seen){{"d1", 0}, {"a2", 1}, {"a1", 1}, {"b1", 2}}));
 
     int calls = 0;
@@ -339,10 +339,10 @@ TEST(Hash, SameBucketIteratesNewestFirstAndForeachReportsBuckets)
                   h,
                   [](const char *k, uint32_t, void *, void *arg) {
                       hash_remove(static_cast<hash *>(arg), k);
-                      return FOREACH_CONTINUE;
+                      return HAL_CONTINUE;
                   },
                   h),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     EXPECT_EQ(hash_count(h), 0u);
     hash_del(h);
 }
@@ -378,10 +378,10 @@ TEST(Map, BucketIsTopBitsOfProduct)
                       EXPECT_EQ(key, nullptr);
                       EXPECT_EQ(data, P(static_cast<uint32_t>(n + 1)));
                       static_cast<std::vector<uint32_t> *>(arg)->push_back(n);
-                      return FOREACH_CONTINUE;
+                      return HAL_CONTINUE;
                   },
                   &got),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     EXPECT_EQ(got, expected);
     std::vector<uint32_t> back;
     for (map_node *n = map_end(m); n; n = map_prev(n))
@@ -401,7 +401,7 @@ TEST(Map, GrowsAtSameThresholdsAndEverythingStaysReachable)
     map *m = map_new();
     EXPECT_EQ(map_foreach(
                   m, [](const char *, uint32_t, void *, void *) { return 0; }, nullptr),
-              FOREACH_CONTINUE);
+              HAL_CONTINUE);
     EXPECT_EQ(map_size(m), 4u);
     for (uint32_t k = 0; k < 460; k++) {
         ASSERT_EQ(map_insert(m, k * 7919u, P(k + 1)), 0);
