@@ -185,3 +185,10 @@ long hal_file_getline(hal_file *file, char **line, size_t *cap)
     ssize_t n = getline(line, cap, file->stream);
     return n < 0 ? -1 : static_cast<long>(n);
 }
+
+int hal_file_error(hal_file *file)
+{
+    if (!file || !file->stream)
+        return -1;
+    return ferror(file->stream) ? 1 : 0;
+}

@@ -52,6 +52,9 @@ int hal_file_gets(hal_file *file, char *buf);
 // needed, *cap its size; free it with free()). Returns the line's length
 // including its newline, or -1 at end of file, on error or when closed.
 long hal_file_getline(hal_file *file, char **line, size_t *cap);
+// Non-zero when a read or write of the stream failed (as opposed to reaching
+// the end of the file); -1 for a closed file.
+int hal_file_error(hal_file *file);
 
 #ifdef __cplusplus
 }

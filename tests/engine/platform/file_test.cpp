@@ -109,6 +109,14 @@ TEST(HalFile, GetlineReadsWholeLines)
     EXPECT_EQ(hal_file_getline(g.f, &line, &cap), 3);
     EXPECT_STREQ(line, "end");
     EXPECT_EQ(hal_file_getline(g.f, &line, &cap), -1);
+    EXPECT_EQ(hal_file_error(g.f), 0); // the end of the file is no error
+    hal_file_close(g.f);
+    EXPECT_EQ(hal_file_error(g.f), -1);
+
+    // A directory opens for reading on Linux but every read fails.
+    ASSERT_EQ(hal_file_open(g.f, ".", "r"), 0);
+    EXPECT_EQ(hal_file_getline(g.f, &line, &cap), -1);
+    EXPECT_EQ(hal_file_error(g.f), 1);
     free(line);
 }
 
