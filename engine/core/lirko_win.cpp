@@ -10,7 +10,7 @@
 #include "lirko_notify.h"
 #include "lirko_win_frame.h"
 
-#include <atomic>
+#include <mutex>
 #include <shared_mutex>
 
 // The library's one engine. g_frame_lock is held exclusively by load and
