@@ -2,6 +2,7 @@
 
 #include "cache_internal.h"
 #include "connection.h"
+#include "hal_error.h"
 #include "hal_log.h"
 #include "hal_time.h"
 #include "lirko.h"
@@ -798,7 +799,7 @@ static int refresh_in_group(const char *, uint32_t, void *data, void *arg)
     list_lgli *l = (list_lgli *)data;
     if (l && lgli_find_by_id(l, r->user->uid))
         replace_entry(r->c, l, r->user, -1);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 void cache_refresh_user_views(cache *c, const cache_user *u)
@@ -1200,20 +1201,20 @@ static int free_item_list_cb(const char *, uint32_t, void *data, void *)
     list *items = (list *)data;
     free_item_list(items);
     list_del(items);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 static int free_member_lgli_cb(const char *, uint32_t, void *data, void *)
 {
     list_lgli *l = (list_lgli *)data;
     lgli_destroy(&l, lgli_free_entry);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 static int free_user_cb(const char *, uint32_t, void *data, void *)
 {
     free_user((cache_user *)data);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 void cache_clear(cache *c)

@@ -1,14 +1,15 @@
 // The account side of the directory cache: the own user record (myself), its
 // encryption key and configuration, the department tree, received worksheets
 // (newsheets), the last group and the server-age test.
-#include "broadcast.h"
 #include "cache.h"
 #include "cache_internal.h"
+#include "hal_error.h"
 #include "hal_ini.h"
 #include "hal_log.h"
 #include "lirko.h"
 #include "lirko_events.h"
 #include "lirko_records.h"
+#include "lirko_standins.h"
 #include "list.h"
 #include "map.h"
 #include "ptt.pb-c.h"
@@ -117,7 +118,7 @@ static void send_watch_group_ex(cache *c, const Ptt__Configure *conf)
     for (size_t i = 0; i < conf->n_default_watchgroup && n < 1024; i++)
         if (conf->default_watchgroup[i])
             gids[n++] = conf->default_watchgroup[i]->gid;
-    uint32_t pt = lirko_payload_type(c->owner);
+    uint32_t pt = lirko_voice_payload_type(c->owner);
     Ptt__Rr__WatchGroupEx req = PTT__RR__WATCH_GROUP_EX__INIT;
     req.n_gids = n;
     req.gids = gids;
@@ -322,7 +323,7 @@ static int retire_cb(const char *, uint32_t, void *data, void *arg)
 {
     if (list_push_back((list *)arg, data) != 0)
         free_department((department_t *)data);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 static void free_retired(cache *c)
@@ -347,7 +348,7 @@ void cache_retire_departments(cache *c)
 static int free_department_cb(const char *, uint32_t, void *data, void *)
 {
     free_department((department_t *)data);
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 void cache_free_departments(cache *c)
@@ -458,7 +459,7 @@ static int all_department_cb(const char *, uint32_t, void *data, void *arg)
         o->is_encryp = g->is_encryp;
         o->sort_weight = g->sort_weight;
     }
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 int cache_get_all_department(cache *c, win_group_t *out)
@@ -491,7 +492,7 @@ static int find_group_cb(const char *, uint32_t, void *data, void *arg)
             return 0;
         }
     }
-    return FOREACH_CONTINUE;
+    return HAL_CONTINUE;
 }
 
 win_group_t *cache_get_department_group_by_gid(cache *c, uint32_t gid)

@@ -1,10 +1,12 @@
 #include "lirko_events.h"
 
 #include "cache.h"
+#include "connection.h"
 #include "hal_log.h"
 #include "hal_looper.h"
 #include "lirko.h"
 #include "lirko_notify.h"
+#include "lirko_standins.h"
 #include "post_util.h"
 
 #include <stdio.h>
@@ -281,7 +283,7 @@ PROCESSOR(on_stop_playing_sound)
 PROCESSOR(on_start_speak)
 {
     UNUSED_ARGS;
-    uint32_t gid = lirko_current_session_gid(engine);
+    uint32_t gid = sessionset_current_gid(engine->sessionset);
     const char *gname = group_name(engine, gid);
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "notify_start_speak gid:%d,gname:%s",
                    (int)gid, or_empty(gname));
@@ -291,7 +293,7 @@ PROCESSOR(on_start_speak)
 PROCESSOR(on_stop_speak)
 {
     UNUSED_ARGS;
-    uint32_t gid = lirko_current_session_gid(engine);
+    uint32_t gid = sessionset_current_gid(engine->sessionset);
     const char *gname = group_name(engine, gid);
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "notify_stop_speak gid:%d,gname:%s", (int)gid,
                    or_empty(gname));
@@ -334,7 +336,10 @@ PROCESSOR(on_leave_group)
 
 PROCESSOR(on_location_changed)
 {
-    UNUSED_ARGS;
+    (void)looper;
+    (void)ev;
+    (void)arg;
+    (void)processor;
 }
 
 PROCESSOR(on_user_changed)
@@ -442,7 +447,9 @@ PROCESSOR(on_udp_overtime)
                    "lirko_on_looper_event_notify_udp_overtime status:%d CONN_RECONNECTING:%d",
                    ev->code, 3);
     lirko_cancel_member_query(engine);
-    lirko_go_offline(engine);
+    connection_shutdown(engine->connection);
+    lirko_clear_login_scratch(engine);
+    engine->login_state = LIRKO_STATUS_OFFLINE;
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "connection CONN_RECONNECTING,login_state:%d",
                    (int)engine->login_state);
     lirko_reset_modules(engine);

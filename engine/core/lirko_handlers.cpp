@@ -10,6 +10,7 @@
 #include "lirko_events.h"
 #include "lirko_notify.h"
 #include "lirko_records.h"
+#include "lirko_standins.h"
 #include "post_util.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
@@ -179,7 +180,20 @@ HANDLER(on_recv_watch_groupack)
                 dept_group->port = (uint16_t)msg->group->port;
         }
     }
-    lirko_start_watch_group(engine, group, dept_group);
+    // A group known only from the department tree is watched through a
+    // temporary record of its address.
+    cache_group from_department = {};
+    if (!group) {
+        from_department.type = dept_group->type;
+        from_department.gid = dept_group->gid;
+        from_department.name = dept_group->name;
+        from_department.prior = dept_group->prior;
+        from_department.ip = dept_group->ip;
+        from_department.port = dept_group->port;
+        from_department.sort_weight = dept_group->sort_weight;
+        group = &from_department;
+    }
+    sessionset_start_watch_group(engine->sessionset, group);
 }
 
 HANDLER(on_recv_get_watch_groupack)

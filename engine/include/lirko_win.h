@@ -310,6 +310,36 @@ typedef void (*lirko_sos_alarm_cb)(const sos_alarm_t *alarm);
 #define LIRKO_CALLBACK_COUNT 47
 
 /*
+ * Engine life and login. Every export checks its arguments on the caller's
+ * thread and runs its body on the engine's looper thread, waiting for it; a
+ * call made from inside a callback (which runs on that thread) runs in
+ * place. Results: 0 or a count for success, small negative codes for
+ * failure; errors that happen later arrive through the error callback.
+ */
+
+/* Makes the engine on the directory holding custom.ini (NULL: the library's
+ * own directory). 0 when made; -1 when it could not be made or an engine is
+ * loaded already. Does not log in. */
+LIRKO_API int lirko_win_on_load(const char *dir);
+/* Destroys the engine; nothing is reported to the application during the
+ * teardown. Safe without a loaded engine. Must not be called from a
+ * callback. */
+LIRKO_API void lirko_win_on_unload(void);
+
+/* Starts a login: 0 once the arguments pass (account and password not NULL,
+ * role >= 0), -1 otherwise or without an engine. The outcome arrives through
+ * the online-status and error callbacks. The password is the plain text. */
+LIRKO_API int lirko_win_login(const char *account, const char *password, int role);
+/* Logs in with the account saved in custom.ini ([account] user, password,
+ * role, encrypted): 0 when a login was started, -1 when none is saved. */
+LIRKO_API int lirko_win_loginWithSaved(void);
+/* Logs out; the logged-out state and error -12 arrive through the
+ * callbacks. */
+LIRKO_API int lirko_win_logout(void);
+/* The login state; LIRKO_STATUS_NONE without an engine. */
+LIRKO_API LIRKO_ONLINE_STATUS lirko_win_getOnlineStatus(void);
+
+/*
  * Exported callback setters: NULL is refused with -1 and keeps the callback
  * registered before; otherwise the callback is stored on the engine's looper
  * and the result is 0 (-1 while no engine is loaded). There is no way to
