@@ -59,12 +59,12 @@ std::string directory(uint32_t members)
     d << "group " << GID << " 1 0 Patrol\n";
     d << "online";
     for (uint32_t u = 1; u <= members; u += 2)
-        d << " " << u;
+        d << " " << 20000 + u;
     d << "\n";
     for (uint32_t u = 1; u <= members; u++) {
-        d << "user " << u << " u" << u << " 5F807E1813957BD22B735FDD1349A961 1 member " << u
+        d << "user " << 20000 + u << " u" << u << " 5F807E1813957BD22B735FDD1349A961 1 member " << u
           << "\n";
-        d << "member " << GID << " " << u << (u % 3 ? " in" : " out") << "\n";
+        d << "member " << GID << " " << 20000 + u << (u % 3 ? " in" : " out") << "\n";
     }
     return d.str();
 }

@@ -18,7 +18,9 @@ extern "C" {
 
 typedef struct lirko_t lirko_t;
 
-#if !__has_include("cache.h")
+#if __has_include("cache.h")
+#include "cache.h"
+#else
 #define LIRKO_STANDIN_CACHE 1
 typedef struct cache cache;
 // Registers the cache's LoginAck handler; NULL when memory runs out.

@@ -20,24 +20,25 @@ constexpr uint32_t MEMBERS = 5000;
 constexpr uint32_t GROUPS = 5000;
 constexpr uint32_t BIG_GROUP = 10001;
 
-// Dispatcher (1000) and users 1..5000, every second one online; groups
-// 10001..15000; the first holds every user, in or out by a pattern.
+// Dispatcher (1000) and users 20001..25000 ("member 1".."member 5000"),
+// every second one online; groups 10001..15000; the first holds every user,
+// in or out by a pattern.
 static std::string big_directory()
 {
     std::ostringstream d;
     d << "user 1000 dispatcher EFE0EF527057A704259299FD98908DFA 9 Dispatcher\n";
     for (uint32_t u = 1; u <= MEMBERS; u++)
-        d << "user " << u << " u" << u << " 5F807E1813957BD22B735FDD1349A961 1 member " << u
+        d << "user " << 20000 + u << " u" << u << " 5F807E1813957BD22B735FDD1349A961 1 member " << u
           << "\n";
     d << "online 1000";
     for (uint32_t u = 2; u <= MEMBERS; u += 2)
-        d << " " << u;
+        d << " " << 20000 + u;
     d << "\n";
     for (uint32_t g = 0; g < GROUPS; g++)
         d << "group " << BIG_GROUP + g << " 1 0 group " << g << "\n";
     d << "member " << BIG_GROUP << " 1000 in\n";
     for (uint32_t u = 1; u <= MEMBERS; u++)
-        d << "member " << BIG_GROUP << " " << u << (u % 3 ? " in" : " out") << "\n";
+        d << "member " << BIG_GROUP << " " << 20000 + u << (u % 3 ? " in" : " out") << "\n";
     return d.str();
 }
 

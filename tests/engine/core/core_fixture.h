@@ -36,7 +36,9 @@ class EngineFixture : public ::testing::Test
         write_file(cwd.file("custom.ini"), ini_text());
         engine = lirko_new(cwd.path().c_str());
         ASSERT_NE(engine, nullptr);
-        static const lirko_notify_t listeners = {nullptr, on_error, on_status, nullptr};
+        lirko_notify_t listeners = {};
+        listeners.on_error = on_error;
+        listeners.on_online_status_changed = on_status;
         on_looper([&] { return lirko_register_notify(engine, &listeners, this); });
     }
 

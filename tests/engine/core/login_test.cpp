@@ -5,6 +5,7 @@
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace ptt::test;
@@ -52,6 +53,8 @@ TEST_F(LoginTest, LoginFindsTheServerConnectsAndQueriesTheDirectory)
             tcp.push_back(r.type);
         }
     }
+    // (The directory cache then asks for the members of the groups.)
+    tcp.resize(std::min<size_t>(tcp.size(), 3));
     EXPECT_EQ(tcp, (std::vector<std::string>{"ptt.rr.Login", "ptt.rr.QueryGroup",
                                              "ptt.rr.QueryContacts"}));
 }

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -111,7 +112,7 @@ template <typename T> inline void render(std::string &s, T v)
         s += std::to_string(v) + ",";
     }
 }
-inline void render(std::string &s, lirko_t *) {}
+inline void render(std::string &, lirko_t *) {}
 
 template <int Slot, typename F> struct ListenerRecorder;
 template <int Slot, typename... A> struct ListenerRecorder<Slot, void (*)(A...)> {

@@ -3,6 +3,7 @@
 // notify bridge's conversions.
 #include "cache.h"
 #include "hal_ctx.h"
+#include "hal_looper.h"
 #include "lirko.h"
 #include "lirko_notify.h"
 #include "lirko_win_frame.h"
