@@ -98,7 +98,11 @@ class EngineFixture : public ::testing::Test
         ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
         // The follow-up queries of a login are answered; let them arrive.
         ASSERT_TRUE(server.wait_count("ptt.rr.QueryContacts", 1));
-        settle();
+        // The group answer makes the directory cache ask for the members.
+        if (!server.directory().groups.empty()) {
+            ASSERT_TRUE(server.wait_count("ptt.rr.QueryMembers", 1));
+        }
+        step();
     }
 
     LIRKO_ONLINE_STATUS state()
