@@ -50,9 +50,12 @@ function(ptt_module_tests prefix dir)
     file(GLOB _tests CONFIGURE_DEPENDS ${dir}/*_test.cpp)
     foreach(f IN LISTS _tests)
         get_filename_component(_n ${f} NAME_WE)
+        # One label only: gtest_discover_tests splits a label list into
+        # separate properties. ctest -L matches labels as regular
+        # expressions, so "platform_tsan" answers to -L tsan and -L platform.
         set(_labels ${prefix})
         if(_n MATCHES "_mt_test$")
-            list(APPEND _labels tsan)
+            set(_labels ${prefix}_tsan)
         endif()
         ptt_gtest(${prefix}_${_n} SOURCES ${f} ${M_EXTRA_SOURCES} LIBS ${M_LIBS} LABELS ${_labels})
     endforeach()

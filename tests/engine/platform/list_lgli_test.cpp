@@ -357,10 +357,16 @@ TEST(Lgli, MembersOrderByTheirUsersAndNamelessRecordsGoLast)
     lgli_user_head users[] = {{11, (char *)"carol"}, {12, nullptr}, {13, (char *)"alice"}};
     lgli_member_head members[] = {{1, 1, &users[0]}, {2, 0, &users[1]}, {3, 1, &users[2]}};
     lgli_member_head orphan = {4, 0, nullptr};
-    list_lgli *l = lgli_new(LGLI_KIND_MEMBER, nullptr);
+    ptt::test::TempCwd cwd;
+    hal_log *log = hal_log_new(nullptr);
+    ASSERT_EQ(hal_log_set_file(log, "test.log"), 0);
+    list_lgli *l = lgli_new(LGLI_KIND_MEMBER, log);
     for (auto &m : members)
         ASSERT_EQ(lgli_insert(l, &m, 0, nullptr), 0);
     EXPECT_EQ(lgli_insert(l, &orphan, 0, nullptr), -1); // no user: no name to sort by
+    std::string text = ptt::test::read_file("test.log");
+    EXPECT_NE(text.find("\tlarge_list\thalf_insert_by_con rst == -1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tlarge_list\tlgli_do_insert rst==-100\n"), std::string::npos) << text;
     std::vector<uint32_t> order;
     for (list_node *n = list_begin(l->list); n; n = list_next(n))
         order.push_back(static_cast<lgli_member_head *>(list_data_get(n))->uid);
@@ -369,6 +375,7 @@ TEST(Lgli, MembersOrderByTheirUsersAndNamelessRecordsGoLast)
     lgli_remove_by_id(l, 2, 0, nullptr);
     EXPECT_EQ(l->counts[0], 2u);
     lgli_destroy(&l, nullptr);
+    hal_log_destroy(&log);
 
     lgli_group_head groups[] = {{0, 200, (char *)"g2"}, {0, 100, (char *)"g10"}};
     l = lgli_new(LGLI_KIND_GROUP, nullptr);
