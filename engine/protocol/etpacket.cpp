@@ -43,6 +43,76 @@ void swap_be32_in_place(uint8_t *p)
     memcpy(p, &v, 4);
 }
 
+// Deepest nesting of messages accepted below the frame's own message.
+// protobuf-c unpacks nested messages by recursion without a limit, and a
+// department holds departments: a body of a few hundred kilobytes could
+// otherwise nest deep enough to overflow the looper's stack. Real directory
+// trees stay far below this.
+const int k_max_nesting = 100;
+
+bool read_varint(const uint8_t *p, size_t len, size_t *pos, uint64_t *out)
+{
+    uint64_t v = 0;
+    for (int shift = 0; shift < 70 && *pos < len; shift += 7) {
+        uint8_t b = p[(*pos)++];
+        v |= (uint64_t)(b & 0x7F) << shift;
+        if (!(b & 0x80)) {
+            *out = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Walks a body as protobuf wire format, following the fields that hold
+// messages; false when they nest deeper than k_max_nesting or the body cannot
+// be walked (protobuf-c would refuse such a body too).
+bool nesting_ok(const ProtobufCMessageDescriptor *desc, const uint8_t *p, size_t len, int depth)
+{
+    if (depth > k_max_nesting)
+        return false;
+    size_t pos = 0;
+    while (pos < len) {
+        uint64_t key = 0;
+        uint64_t value = 0;
+        if (!read_varint(p, len, &pos, &key))
+            return false;
+        switch (key & 7) {
+        case PROTOBUF_C_WIRE_TYPE_VARINT:
+            if (!read_varint(p, len, &pos, &value))
+                return false;
+            break;
+        case PROTOBUF_C_WIRE_TYPE_64BIT:
+            if (len - pos < 8)
+                return false;
+            pos += 8;
+            break;
+        case PROTOBUF_C_WIRE_TYPE_32BIT:
+            if (len - pos < 4)
+                return false;
+            pos += 4;
+            break;
+        case PROTOBUF_C_WIRE_TYPE_LENGTH_PREFIXED: {
+            if (!read_varint(p, len, &pos, &value) || value > len - pos)
+                return false;
+            uint64_t tag = key >> 3;
+            const ProtobufCFieldDescriptor *f =
+                tag <= 0xFFFFFFFFu ? protobuf_c_message_descriptor_get_field(desc, (unsigned)tag)
+                                   : NULL;
+            if (f && f->type == PROTOBUF_C_TYPE_MESSAGE &&
+                !nesting_ok((const ProtobufCMessageDescriptor *)f->descriptor, p + pos,
+                            (size_t)value, depth + 1))
+                return false;
+            pos += (size_t)value;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 etpacket *etpacket_new(uint8_t broad, hal_log *log)
@@ -149,9 +219,11 @@ uint32_t etpacket_unpack(const etpacket *codec, const uint8_t *bytes, size_t cou
     const ProtobufCMessageDescriptor *desc = etpacket_descriptor_get(codec->registry, name);
     if (desc) {
         size_t body = (size_t)(total - name_field - 10);
+        const uint8_t *start = bytes + 6 + name_field;
         // Always through protobuf-c, also for an empty body: that is what
         // rejects a message whose required fields are missing.
-        *out = protobuf_c_message_unpack(desc, NULL, body, bytes + 6 + name_field);
+        if (nesting_ok(desc, start, body, 0))
+            *out = protobuf_c_message_unpack(desc, NULL, body, start);
     }
     return (uint32_t)total;
 }

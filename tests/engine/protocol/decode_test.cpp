@@ -194,6 +194,56 @@ TEST(Decode, DefaultsRequiredAndUnknownFields)
     }
 }
 
+// A department tree nested `levels` deep below the outer department.
+Bytes nested_departments(int levels)
+{
+    Bytes body = {0x08, 0x01};
+    for (int i = 0; i < levels; i++) {
+        Bytes outer = {0x08, 0x01, 0x22};
+        for (size_t n = body.size();; n >>= 7) {
+            outer.push_back((uint8_t)(n < 0x80 ? n : (n & 0x7F) | 0x80));
+            if (n < 0x80)
+                break;
+        }
+        outer.insert(outer.end(), body.begin(), body.end());
+        body.swap(outer);
+    }
+    return body;
+}
+
+int depth_of(const Ptt__Department *d)
+{
+    int depth = 0;
+    while (d->n_sub_departments == 1) {
+        d = d->sub_departments[0];
+        depth++;
+    }
+    return depth;
+}
+
+TEST(Decode, NestingIsBounded)
+{
+    Codec codec = make_codec(0);
+    ASSERT_TRUE(codec);
+    Msg ok = decode(codec.get(), "ptt.Department", nested_departments(100));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(depth_of((const Ptt__Department *)ok.get()), 100);
+    EXPECT_EQ(decode(codec.get(), "ptt.Department", nested_departments(101)), nullptr);
+    // Deep enough to overflow the stack inside protobuf-c if it were let in:
+    // the frame is consumed and no message comes out.
+    EXPECT_EQ(decode(codec.get(), "ptt.Department", nested_departments(20000)), nullptr);
+    // The same bound through a reply that carries the tree.
+    Bytes tree = {0x08, 0x00, 0x12};
+    Bytes deep = nested_departments(100);
+    for (size_t n = deep.size();; n >>= 7) {
+        tree.push_back((uint8_t)(n < 0x80 ? n : (n & 0x7F) | 0x80));
+        if (n < 0x80)
+            break;
+    }
+    tree.insert(tree.end(), deep.begin(), deep.end());
+    EXPECT_EQ(decode(codec.get(), "ptt.rr.QueryDepartmentTreeAck", tree), nullptr);
+}
+
 TEST(Encode, FreshMessagesAndEmptyBodies)
 {
     Codec codec = make_codec(0);
