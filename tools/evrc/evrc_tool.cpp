@@ -1,0 +1,140 @@
+// evrc-tool: the EVRC codec on files.
+//
+//   evrc-tool decode [--legacy] IN.pkt OUT.pcm
+//   evrc-tool encode [--min-rate N] [--max-rate N] [--ns 0|1] IN.pcm OUT.pkt
+//
+// PCM is raw 16-bit little-endian mono at 8000 Hz. A packet file holds one
+// 24-byte record per 20 ms frame: the rate word, then 11 data words, all
+// 16-bit little-endian (the layout of the reference codec's packet files).
+// Each run starts from a freshly reset codec.
+#include "evrc_frame.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace
+{
+
+const int kRecordBytes = 2 + 2 * EVRC_FRAME_WORDS;
+
+int usage()
+{
+    fputs("usage: evrc-tool decode [--legacy] IN.pkt OUT.pcm\n"
+          "       evrc-tool encode [--min-rate N] [--max-rate N] [--ns 0|1] IN.pcm OUT.pkt\n"
+          "  --legacy   decode with the 1998 reference's erasure rules\n"
+          "  rates: 1 eighth, 3 half, 4 full (default 3 and 3); --ns: noise suppression (0)\n",
+          stderr);
+    return 2;
+}
+
+struct File {
+    FILE *f = nullptr;
+    ~File()
+    {
+        if (f)
+            fclose(f);
+    }
+};
+
+bool open_pair(File &in, File &out, const char *in_path, const char *out_path)
+{
+    in.f = fopen(in_path, "rb");
+    if (!in.f) {
+        fprintf(stderr, "evrc-tool: cannot open %s: %s\n", in_path, strerror(errno));
+        return false;
+    }
+    out.f = fopen(out_path, "wb");
+    if (!out.f) {
+        fprintf(stderr, "evrc-tool: cannot create %s: %s\n", out_path, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+int cmd_decode(int argc, char **argv)
+{
+    bool legacy = false;
+    int i = 0;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+        if (strcmp(argv[i], "--legacy") == 0)
+            legacy = true;
+        else
+            return usage();
+    }
+    if (argc - i != 2)
+        return usage();
+    File in, out;
+    if (!open_pair(in, out, argv[i], argv[i + 1]))
+        return 1;
+    evrc_decoder *dec = evrc_decoder_new();
+    if (!dec) {
+        fputs("evrc-tool: out of memory\n", stderr);
+        return 1;
+    }
+    evrc_decoder_set_legacy(dec, legacy);
+    uint8_t rec[kRecordBytes];
+    long frames = 0;
+    int rc = 0;
+    size_t got;
+    while ((got = fread(rec, 1, sizeof rec, in.f)) == sizeof rec) {
+        uint16_t words[EVRC_FRAME_WORDS];
+        Word16 rate = (Word16)(rec[0] | rec[1] << 8);
+        for (int k = 0; k < EVRC_FRAME_WORDS; k++)
+            words[k] = (uint16_t)(rec[2 + 2 * k] | rec[3 + 2 * k] << 8);
+        int16_t pcm[EVRC_FRAME_LEN];
+        evrc_decode_words(dec, rate, words, pcm);
+        uint8_t bytes[2 * EVRC_FRAME_LEN];
+        for (int k = 0; k < EVRC_FRAME_LEN; k++) {
+            bytes[2 * k] = (uint8_t)pcm[k];
+            bytes[2 * k + 1] = (uint8_t)((uint16_t)pcm[k] >> 8);
+        }
+        if (fwrite(bytes, 1, sizeof bytes, out.f) != sizeof bytes) {
+            fprintf(stderr, "evrc-tool: write failed: %s\n", strerror(errno));
+            rc = 1;
+            break;
+        }
+        frames++;
+    }
+    if (rc == 0 && got != 0) {
+        fprintf(stderr, "evrc-tool: ignoring a trailing partial record of %zu bytes\n", got);
+    }
+    evrc_decoder_destroy(&dec);
+    if (rc == 0)
+        fprintf(stderr, "evrc-tool: decoded %ld frames\n", frames);
+    return rc;
+}
+
+// Encoding is added together with the encoder; the options are parsed here
+// so that the command line stays the same.
+int cmd_encode(int argc, char **argv)
+{
+    int i = 0;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i += 2) {
+        if (i + 1 >= argc)
+            return usage();
+        if (strcmp(argv[i], "--min-rate") != 0 && strcmp(argv[i], "--max-rate") != 0 &&
+            strcmp(argv[i], "--ns") != 0)
+            return usage();
+    }
+    if (argc - i != 2)
+        return usage();
+    fputs("evrc-tool: this build has no encoder yet\n", stderr);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage();
+    std::string cmd = argv[1];
+    if (cmd == "decode")
+        return cmd_decode(argc - 2, argv + 2);
+    if (cmd == "encode")
+        return cmd_encode(argc - 2, argv + 2);
+    return usage();
+}
