@@ -353,9 +353,10 @@ LIRKO_CALLBACK_TABLE(LIRKO_DECLARE_WIN_SETTER, LIRKO_NO_WIN_SETTER)
 #undef LIRKO_NO_WIN_SETTER
 
 /*
- * The department record of did, or NULL. The record belongs to the engine and
- * stays valid until the department tree has been replaced twice more, the
- * engine logs out twice more, or the engine is unloaded.
+ * The department record of did, or NULL. The record belongs to the engine:
+ * it stays valid until the department tree has been replaced two more times
+ * (a logout or a lost connection empties the tree and counts as one), or
+ * until the engine is unloaded. The lookup runs on the engine's thread.
  */
 LIRKO_API department_t *lirko_win_get_department_by_did(uint32_t did);
 
