@@ -125,16 +125,22 @@ static void free_item_list(list *items)
         free(p);
 }
 
+void cache_free_newsheet(newsheet *s)
+{
+    if (!s)
+        return;
+    free(s->text);
+    free(s->phone);
+    free(s->media_name);
+    free(s->mediadata);
+    free(s);
+}
+
 void cache_free_newsheets(list *newsheets)
 {
     newsheet *s;
-    while ((s = (newsheet *)list_pop_front(newsheets))) {
-        free(s->text);
-        free(s->phone);
-        free(s->media_name);
-        free(s->mediadata);
-        free(s);
-    }
+    while ((s = (newsheet *)list_pop_front(newsheets)))
+        cache_free_newsheet(s);
 }
 
 void cache_free_sms_center(cache_config *config)
@@ -189,7 +195,6 @@ static cache_user *store_user(cache *c, const Ptt__User *pu, enum cache_user_sou
     if (!pu)
         return NULL;
     cache_user *u = cache_find_user(c, pu->uid);
-    int created = 0;
     char *name = NULL;
     // A user without a name would not sort: it is stored as "".
     if (pu->name || !u) {
@@ -205,9 +210,7 @@ static cache_user *store_user(cache *c, const Ptt__User *pu, enum cache_user_sou
             return NULL;
         }
         u->uid = pu->uid;
-        created = 1;
     }
-    (void)created;
     if (name) {
         free(u->name);
         u->name = name;

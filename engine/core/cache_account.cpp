@@ -534,18 +534,6 @@ static newsheet *make_newsheet(cache *c, const Ptt__Worksheet *w, int *media_fai
     return s;
 }
 
-static void drop_oldest(cache *c)
-{
-    newsheet *s = (newsheet *)list_pop_front(c->newsheets);
-    if (!s)
-        return;
-    free(s->text);
-    free(s->phone);
-    free(s->media_name);
-    free(s->mediadata);
-    free(s);
-}
-
 void newwork_sheet_cb(const ProtobufCMessage *message, void *arg, dispatcher_handler *h)
 {
     HANDLER_ARGS(Ptt__Push__NewWorksheet);
@@ -565,25 +553,17 @@ void newwork_sheet_cb(const ProtobufCMessage *message, void *arg, dispatcher_han
                 LOG(c, HAL_LOG_ERROR, "newwork sheetlist overflow!");
                 return;
             }
-            drop_oldest(c);
+            cache_free_newsheet((newsheet *)list_pop_front(c->newsheets));
         }
         int media_failed = 0;
         newsheet *s = make_newsheet(c, w, &media_failed);
         if (media_failed) {
             // Without its media the entry is not worth keeping.
-            free(s->text);
-            free(s->phone);
-            free(s->media_name);
-            free(s);
+            cache_free_newsheet(s);
             break;
         }
-        if (s && list_push_back(c->newsheets, s) != 0) {
-            free(s->text);
-            free(s->phone);
-            free(s->media_name);
-            free(s->mediadata);
-            free(s);
-        }
+        if (s && list_push_back(c->newsheets, s) != 0)
+            cache_free_newsheet(s);
     }
     lirko_event_post(c->owner, "broadcast_update", (int32_t)first_id, (int32_t)msg->n_worksheets);
 }

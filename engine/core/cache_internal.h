@@ -35,6 +35,7 @@ void cache_copy_fixed(char *dst, size_t size, const char *src);
 void cache_retire_departments(cache *c);
 // Frees every department record held (current and retired).
 void cache_free_departments(cache *c);
+void cache_free_newsheet(newsheet *s);
 // Empties the newsheet list.
 void cache_free_newsheets(list *newsheets);
 // Frees the configuration's sms_center strings and array.
