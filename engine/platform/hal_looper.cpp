@@ -137,11 +137,11 @@ void drain_wake(hal_looper *lp)
     char buf[256];
     for (;;) {
         ssize_t n = recv(lp->wake_rd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0)
-            continue;
         if (n < 0 && errno == EINTR)
             continue;
-        break;
+        // A short read emptied the stream; only a full buffer may leave more.
+        if (n < (ssize_t)sizeof buf)
+            break;
     }
     // Cleared only after the bytes are gone and before the queue is taken: a
     // sender that still sees the flag set has its message taken below, one

@@ -66,6 +66,7 @@ int stress_exec(hal_looper *, void *arg)
 
 TEST(LooperStress, EightThreadsMixingExecAndPost)
 {
+    g_destroyed = 0;
     hal_looper *lp = hal_looper_new(nullptr, nullptr);
     ASSERT_NE(nullptr, lp);
     Ledger ledger;

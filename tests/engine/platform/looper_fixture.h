@@ -6,6 +6,7 @@
 #include "hal_time.h"
 
 #include <gtest/gtest.h>
+#include <type_traits>
 #include <utility>
 
 namespace ptt::test
@@ -14,8 +15,9 @@ namespace ptt::test
 // Runs f() on the looper thread through hal_looper_exec and returns its int.
 template <typename F> int run_on(hal_looper *lp, F &&f)
 {
-    auto tramp = [](hal_looper *, void *arg) -> int { return (*static_cast<F *>(arg))(); };
-    return hal_looper_exec(lp, tramp, &f);
+    using Fn = std::remove_reference_t<F>;
+    auto tramp = [](hal_looper *, void *arg) -> int { return (*static_cast<Fn *>(arg))(); };
+    return hal_looper_exec(lp, tramp, (void *)&f);
 }
 
 inline int looper_noop(hal_looper *, void *)
