@@ -21,11 +21,11 @@ Word32 evrc_cos2pi(Word16 x)
 
 // P'(z) = (1 + z^-1) prod (1 - 2 cos(w_k) z^-1 + z^-2) over the five LSPs at
 // even places of `lsp` (sign -1: Q'(z) with (1 - z^-1) over the odd ones),
-// coefficients 0..11 in Q24, each cosine rounded to Q15 first.
-static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign)
+// coefficients 0..11 with 1.0 = 2^q, each cosine rounded to Q15 first.
+static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign, Word16 q)
 {
-    f[0] = 1L << 24;
-    f[1] = sign < 0 ? -(1L << 24) : (1L << 24);
+    f[0] = 1L << q;
+    f[1] = sign < 0 ? -(1L << q) : (1L << q);
     for (int i = 2; i < 12; i++)
         f[i] = 0;
     Word16 n = 1;
@@ -43,12 +43,14 @@ static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign)
 
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
 {
+    // The sum polynomial carries one more fractional bit than the difference
+    // polynomial; the rounding of the result depends on it.
     Word32 p[12], q[12];
-    lsp_poly(p, lsp, 1);
-    lsp_poly(q, lsp + 1, -1);
+    lsp_poly(p, lsp, 1, 25);
+    lsp_poly(q, lsp + 1, -1, 24);
     // A(z) = (P'(z) + Q'(z)) / 2
     for (int i = 1; i <= EVRC_LPC_ORDER; i++)
-        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], q[i]), 1L << 12), 13));
+        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], L_shl(q[i], 1)), 1L << 13), 14));
 }
 
 // Coefficients 1..5 of the symmetric halves of A(z) +- z^-11 A(1/z) with their
