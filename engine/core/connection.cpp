@@ -394,7 +394,13 @@ static int check_recv_buffer(connection_t *conn)
     if (conn->recv_buffer_size < conn->recv_capacity) {
         return 0;
     }
+    // Doubling (in whole steps of 4096, capped at 16 MiB) rather than one
+    // step at a time: a large frame would otherwise cost thousands of
+    // reallocations, each copying everything read so far.
     size_t newsize = conn->recv_capacity + TCP_RECV_BUFFER_SIZE;
+    if (conn->recv_capacity < TCP_MAX_RECV && conn->recv_capacity * 2 > newsize) {
+        newsize = conn->recv_capacity * 2 < TCP_MAX_RECV ? conn->recv_capacity * 2 : TCP_MAX_RECV;
+    }
     if (newsize > TCP_MAX_RECV) {
         hal_log_output(conn_log(conn), HAL_LOG_ERROR, TAG,
                        "connection_check_recv_buffer newsize:%d,TCP_MAX_RECV:%d,"
