@@ -6,7 +6,8 @@
 // engine's) and the event subscriptions hold before the real modules arrive.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h).
+// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h); this
+// header then includes the real one.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -18,7 +19,9 @@ extern "C" {
 
 typedef struct lirko_t lirko_t;
 
-#if !__has_include("cache.h")
+#if __has_include("cache.h")
+#include "cache.h"
+#else
 #define LIRKO_STANDIN_CACHE 1
 typedef struct cache cache;
 // Registers the cache's LoginAck handler; NULL when memory runs out.
@@ -27,7 +30,9 @@ void cache_destroy(cache **cache);
 void cache_clear(cache *cache);
 #endif
 
-#if !__has_include("focus_manager.h")
+#if __has_include("focus_manager.h")
+#include "focus_manager.h"
+#else
 #define LIRKO_STANDIN_FOCUS 1
 typedef struct focus_manager_t focus_manager_t;
 focus_manager_t *focus_manager_new(void);
@@ -35,7 +40,9 @@ void focus_manager_destroy(focus_manager_t **manager);
 void focus_manager_clear(focus_manager_t *manager);
 #endif
 
-#if !__has_include("broadcast.h")
+#if __has_include("broadcast.h")
+#include "broadcast.h"
+#else
 #define LIRKO_STANDIN_BROADCAST 1
 typedef struct broadcast_t broadcast_t;
 // Subscribes broadcast_update then broadcast_startplay; NULL when either
@@ -44,7 +51,9 @@ broadcast_t *broadcast_new(lirko_t *engine);
 void broadcast_destroy(broadcast_t **broadcast);
 #endif
 
-#if !__has_include("sessionset.h")
+#if __has_include("sessionset.h")
+#include "sessionset.h"
+#else
 #define LIRKO_STANDIN_SESSIONSET 1
 typedef struct sessionset sessionset;
 // Registers the JoinGroupAck and CurrentGroup handlers and subscribes

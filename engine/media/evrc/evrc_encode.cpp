@@ -9,18 +9,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef EVRC_ENC_ORACLE
-// Development only: reference values injected by a test driver.
-struct evrc_oracle {
-    int mask; // 1 lsp, 2 delay, 4 acb, 8 fcb, 16 fcb gain
-    int lsp[4], delay, acb[3], fcb[3][4], gain[3];
-    int dbg;
-    int var;
-    int got_acb[3], got_fcb[3], got_gain[3], got_lsp[4], got_delay;
-};
-extern struct evrc_oracle g_oracle;
-#endif
-
 void evrc_encoder_init(evrc_encoder *enc)
 {
     evrc_encoder_state *st = &enc->st;
@@ -86,11 +74,6 @@ static Word16 acb_gain_quantise(const Word16 *x, const Word16 *y, Word16 len)
         }
         s++;
     }
-#ifdef EVRC_ENC_ORACLE
-    if (g_oracle.mask & 16384)
-        fprintf(stderr, "ACBRATIO %d %.4f\n", g_oracle.acb[g_oracle.dbg],
-                e > 0 ? (double)c / e : 0.0);
-#endif
     if (c <= 0)
         return 0;
     Word16 idx = 0;
@@ -161,19 +144,6 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         evrc_pack_bits(&st->bits, st->lpc_flag, 1);
     const evrc_rate_row *row = st->rate.row;
     evrc_lsp_quantise(st->lsp_idx, st->qlsp, st->lsp, row);
-#ifdef EVRC_ENC_ORACLE
-    for (int s = 0; s < row->splits; s++)
-        g_oracle.got_lsp[s] = st->lsp_idx[s];
-    if (g_oracle.mask & 1) {
-        int off = 0;
-        for (int s = 0; s < row->splits; s++) {
-            st->lsp_idx[s] = g_oracle.lsp[s];
-            for (int k = 0; k < row->dim[s]; k++)
-                st->qlsp[off + k] = row->codebook[s][g_oracle.lsp[s] * row->dim[s] + k];
-            off += row->dim[s];
-        }
-    }
-#endif
     for (int s = 0; s < row->splits; s++)
         evrc_pack_bits(&st->bits, st->lsp_idx[s], row->bits[s]);
 
@@ -182,11 +152,6 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         delay = EVRC_MIN_DELAY;
     if (delay > EVRC_MAX_DELAY)
         delay = EVRC_MAX_DELAY;
-#ifdef EVRC_ENC_ORACLE
-    g_oracle.got_delay = delay;
-    if (g_oracle.mask & 2)
-        delay = g_oracle.delay;
-#endif
     st->delay = delay;
     evrc_pack_bits(&st->bits, sub(delay, EVRC_MIN_DELAY), 7);
     Word16 diff = sub(delay, st->prev_delay);
@@ -207,31 +172,12 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         Word16 wnum[EVRC_LPC_ORDER], wden[EVRC_LPC_ORDER];
         evrc_weight(wnum, a, EVRC_WEIGHT_0_9);
         evrc_weight(wden, a, EVRC_WEIGHT_0_5);
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.mask & 2048) {
-            evrc_weight(wnum, aq, EVRC_WEIGHT_0_9);
-            evrc_weight(wden, aq, EVRC_WEIGHT_0_5);
-        }
-        if (g_oracle.mask & 4096)
-            memcpy(a, aq, sizeof a);
-        if (g_oracle.var & 0x200000) {
-            evrc_weight(wnum, st->lpc, EVRC_WEIGHT_0_9);
-            evrc_weight(wden, st->lpc, EVRC_WEIGHT_0_5);
-        }
-#endif
 
         Word32 contour[3];
         evrc_interpolate_delay(contour, st->prev_delay, delay, i);
 
         Word16 mres[EVRC_SUBFRAME_MAX];
         evrc_rcelp_modify(st, contour, i, len, mres);
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.mask & 8192) {
-            const Word16 *r = EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD;
-            int off = i == 0 ? 0 : (i == 1 ? 53 : 106);
-            memcpy(mres, r + off, len * sizeof(Word16));
-        }
-#endif
 
         // Weighted modified speech, less the weighted synthesis filter's
         // response to its past.
@@ -251,39 +197,12 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
             st->target[n] = sub(sw[n], zir[n]);
 
         weighted_impulse(st->h, wnum, wden, aq);
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.var & 0x10000) {
-            // zero-state response of W/Aq to the modified residual
-            convolve(st->target, mres, st->h, len);
-        }
-        if (g_oracle.var & 0x20000) {
-            // modified residual through the excitation-driven filters
-            Word16 m1b[EVRC_LPC_ORDER], m2b[EVRC_LPC_ORDER], m3b[EVRC_LPC_ORDER],
-                t1[EVRC_SUBFRAME_MAX], t2[EVRC_SUBFRAME_MAX];
-            memcpy(m1b, st->syn_mem, sizeof m1b);
-            memcpy(m2b, st->wnum_mem, sizeof m2b);
-            memcpy(m3b, st->wden_mem, sizeof m3b);
-            evrc_synthesis_filter(t1, mres, aq, m1b, len);
-            evrc_residual_filter(t2, t1, wnum, m2b, len);
-            evrc_synthesis_filter(t1, t2, wden, m3b, len);
-            for (int n = 0; n < len; n++)
-                st->target[n] = sub(t1[n], zir[n]);
-        }
-#endif
 
         // Adaptive codebook.
         Word16 *acb = st->exc + EVRC_ACB_MEM;
         Word16 y[EVRC_SUBFRAME_MAX];
         convolve(y, acb, st->h, len);
-#ifdef EVRC_ENC_ORACLE
-        g_oracle.dbg = i;
-#endif
         Word16 gi = acb_gain_quantise(st->target, y, len);
-#ifdef EVRC_ENC_ORACLE
-        g_oracle.got_acb[i] = gi;
-        if (g_oracle.mask & 4)
-            gi = g_oracle.acb[i];
-#endif
         Word16 g = evrc_tab_acb_gain[gi];
         st->acb_idx[i] = gi;
         acb_sum = add(acb_sum, gi);
@@ -294,22 +213,9 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         Word16 lag = round(L_shr(L_add(contour[0], contour[1]), 1));
         if (lag > len)
             lag = 200;
-#ifdef EVRC_ENC_ORACLE
-        g_oracle.dbg = i;
-#endif
         evrc_fcb_search_drive(st, g, len, lag, full);
         Word16 gq;
         Word16 fi = fcb_gain_quantise(st->fcb_gain, g, &st->rate, &gq);
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.mask & 256)
-            fprintf(stderr, "  sf%d acb %d G %d gi %d fi %d T %d\n", i, gi, st->fcb_gain, gi, fi,
-                    L_shl(L_mpy_ls(L_sub(1932735283, L_mult(g, 6554)), st->fcb_gain), 1));
-        g_oracle.got_gain[i] = fi;
-        if (g_oracle.mask & 16) {
-            fi = g_oracle.gain[i];
-            gq = shr(st->rate.fcb_gain[fi], 1);
-        }
-#endif
         st->fcb_gain_idx[i] = fi;
 
         // Local decoder: total excitation, synthesis and weighting memories.
@@ -322,17 +228,6 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         evrc_residual_filter(zir, syn, wnum, st->wnum_mem, len);
         evrc_synthesis_filter(syn, zir, wden, st->wden_mem, len);
         memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.var & 0x80000) {
-            memcpy(st->sp_mem, st->syn_mem, sizeof st->sp_mem);
-            memcpy(st->swnum_mem, st->wnum_mem, sizeof st->sp_mem);
-            memcpy(st->swden_mem, st->wden_mem, sizeof st->sp_mem);
-        }
-        if (g_oracle.var & 0x100000) {
-            memcpy(st->swnum_mem, st->wnum_mem, sizeof st->sp_mem);
-            memcpy(st->swden_mem, st->wden_mem, sizeof st->sp_mem);
-        }
-#endif
 
         evrc_pack_bits(&st->bits, gi, 3);
         if (full) {

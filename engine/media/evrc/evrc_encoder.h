@@ -59,21 +59,16 @@ typedef struct evrc_rate_state {
 // the decision counters.
 typedef struct evrc_ns_state {
     Word16 initialised;
-    Word16 pre_emph_mem;  // last input sample (pre-emphasis)
-    Word16 de_emph_mem;   // last output sample (de-emphasis)
-    Word16 overlap_shift; // scaling of the analysis overlap
+    Word16 pre_emph_mem; // last input sample (pre-emphasis)
+    Word16 de_emph_mem;  // last output sample (de-emphasis)
     Word16 overlap[EVRC_NS_OVERLAP];
     Word16 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK];
-    Word16 out_shift;
     Word32 ch_energy[EVRC_NS_CHANNELS];
     Word32 ch_noise[EVRC_NS_CHANNELS];
-    Word32 ch_enrg_long_db[EVRC_NS_CHANNELS];
-    Word16 frame_count;
+    Word32 ch_enrg_long_db[EVRC_NS_CHANNELS]; // Q8 dB
     Word16 update_count;
     Word16 last_update_count;
     Word16 hyster_count;
-    Word16 sig_snr_prev;
-    Word16 metric_prev;
 } evrc_ns_state;
 
 #define EVRC_RES_PAD 16
@@ -111,7 +106,6 @@ typedef struct evrc_encoder_state {
     Word16 delay_drift; // accumulated RCELP shift, 1/256 sample
     Word16 delay_dir;
     Word16 seg_pos;
-    Word16 rcelp_ready;
     Word16 mres[EVRC_RCELP_WORK]; // modified residual: history, then the subframe
     Word16 exc[EVRC_ACB_MEM + EVRC_SUBFRAME_MAX + EVRC_EXTRA];
     Word16 syn_mem[EVRC_LPC_ORDER];  // 1/Aq(z), driven by the excitation

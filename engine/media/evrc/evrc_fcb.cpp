@@ -3,18 +3,8 @@
 #include "evrc_encode.h"
 #include "evrc_tables.h"
 
+#include <cstdio>
 #include <cstring>
-
-#ifdef EVRC_ENC_ORACLE
-struct evrc_oracle {
-    int mask;
-    int lsp[4], delay, acb[3], fcb[3][4], gain[3];
-    int dbg;
-    int var;
-    int got_acb[3], got_fcb[3], got_gain[3], got_lsp[4], got_delay;
-};
-extern struct evrc_oracle g_oracle;
-#endif
 
 #define FCB_LEN EVRC_IMPULSE_LEN
 #define PULSE 4096
@@ -29,7 +19,7 @@ static void build_corr(fcb_corr *c, const Word16 *h, Word16 len)
 {
     // phi(b - d, b) = sum over m <= len - 1 - b of h[m + d] h[m]: running sums
     // along each diagonal give the whole matrix in one pass per diagonal.
-    static Word32 tmp[FCB_LEN][FCB_LEN];
+    Word32 tmp[FCB_LEN][FCB_LEN];
     Word32 maxv = 0;
     for (int d = 0; d < FCB_LEN; d++) {
         Word32 acc = 0;
@@ -72,33 +62,29 @@ static void filtered_code(Word16 *z, const Word16 *h, const Word16 *pos, const W
 // pattern +, -, + (or all reversed).
 static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
 {
-    static fcb_corr c;
+    fcb_corr c;
     build_corr(&c, st->h, len);
     Word16 best[3] = {0, 2, 4};
-    Word16 bx2 = -1, be = 1;
+    Word32 bx2 = -1, be = 1;
     Word16 bsign = 1;
     for (Word16 i0 = 0; i0 < 8; i0++) {
         Word16 p0 = (Word16)(7 * i0);
-        Word16 x0 = d[p0];
-        Word32 e0 = L_mult(shr(c.phi[p0][p0], 1), 1);
+        Word32 x0 = d[p0];
+        Word32 e0 = shr(c.phi[p0][p0], 1);
         for (Word16 i1 = 0; i1 < 8; i1++) {
             Word16 p1 = (Word16)(7 * i1 + 2);
-            Word16 x1 = sub(x0, d[p1]);
-            Word32 e1 = L_add(e0, L_deposit_l(shr(c.phi[p1][p1], 1)));
-            e1 = L_sub(e1, L_deposit_l(c.phi[p0][p1]));
+            Word32 x1 = x0 - d[p1];
+            Word32 e1 = e0 + shr(c.phi[p1][p1], 1) - c.phi[p0][p1];
             for (Word16 i2 = 0; i2 < 8; i2++) {
                 Word16 p2 = (Word16)(7 * i2 + 4);
-                Word16 x = add(x1, d[p2]);
-                Word32 e = L_add(e1, L_deposit_l(shr(c.phi[p2][p2], 1)));
-                e = L_add(e, L_deposit_l(c.phi[p0][p2]));
-                e = L_sub(e, L_deposit_l(c.phi[p1][p2]));
-                Word16 e16 = extract_l(L_shr(e, 2));
-                if (e16 <= 0)
-                    e16 = 1;
-                Word16 x2 = extract_h(L_mult(x, x));
-                if (bx2 < 0 || L_msu(L_mult(x2, be), bx2, e16) > 0) {
+                Word32 x = x1 + d[p2];
+                Word32 e = e1 + shr(c.phi[p2][p2], 1) + c.phi[p0][p2] - c.phi[p1][p2];
+                if (e <= 0)
+                    e = 1;
+                Word32 x2 = x * x; // up to 3 x 32767 squared: fits 32 bits unsigned range
+                if (bx2 < 0 || (int64_t)(uint32_t)x2 * be > (int64_t)(uint32_t)bx2 * e) {
                     bx2 = x2;
-                    be = e16;
+                    be = e;
                     best[0] = p0;
                     best[1] = p1;
                     best[2] = p2;
@@ -107,21 +93,6 @@ static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
             }
         }
     }
-#ifdef EVRC_ENC_ORACLE
-    {
-        Word16 ix = bsign < 0 ? 1 : 0;
-        for (int k = 0; k < 3; k++)
-            ix = (Word16)((ix << 3) + ((best[k] * 9364) >> 16));
-        g_oracle.got_fcb[g_oracle.dbg] = ix;
-    }
-    if (g_oracle.mask & 8) {
-        int w = g_oracle.fcb[g_oracle.dbg][0];
-        bsign = (w & 0x200) ? -1 : 1;
-        best[0] = (Word16)(7 * ((w >> 6) & 7));
-        best[1] = (Word16)(7 * ((w >> 3) & 7) + 2);
-        best[2] = (Word16)(7 * (w & 7) + 4);
-    }
-#endif
     Word16 sign[3] = {bsign, (Word16)-bsign, bsign};
     memset(st->code, 0, sizeof st->code);
     for (int k = 0; k < 3; k++)
@@ -138,7 +109,7 @@ static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
 // are searched depth first over four rotations of the track order.
 static void fcb_search_full(evrc_encoder_state *st, const Word16 *d, Word16 len)
 {
-    static fcb_corr c;
+    fcb_corr c;
     build_corr(&c, st->h, len);
     Word16 sgn[FCB_LEN];
     Word16 dabs[FCB_LEN];
@@ -148,7 +119,7 @@ static void fcb_search_full(evrc_encoder_state *st, const Word16 *d, Word16 len)
     }
     // Signed correlations: with the sign of every position fixed, all
     // pulses count as positive.
-    static Word16 rr[FCB_LEN][FCB_LEN];
+    Word16 rr[FCB_LEN][FCB_LEN];
     for (int a = 0; a < FCB_LEN; a++)
         for (int b = 0; b < FCB_LEN; b++)
             rr[a][b] = sgn[a] == sgn[b] ? c.phi[a][b] : negate(c.phi[a][b]);
@@ -260,20 +231,6 @@ static void fcb_search_full(evrc_encoder_state *st, const Word16 *d, Word16 len)
 // Pitch sharpening c[n] += factor c[n - lag] from the lag on.
 static void sharpen(Word16 *v, Word16 factor, Word16 lag, Word16 len)
 {
-#ifdef EVRC_ENC_ORACLE
-    if (g_oracle.mask & 512) {
-        Word16 o[FCB_LEN];
-        memcpy(o, v, sizeof o);
-        for (int n = lag; n < len; n++)
-            v[n] = add(o[n], mult_r(factor, o[n - lag]));
-        return;
-    }
-    if (g_oracle.mask & 1024) {
-        for (int n = lag; n < len; n++)
-            v[n] = add(v[n], mult(factor, v[n - lag]));
-        return;
-    }
-#endif
     for (int n = lag; n < len; n++)
         v[n] = add(v[n], mult_r(factor, v[n - lag]));
 }

@@ -294,19 +294,6 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     memcpy(st->prev_lpc, st->lpc, sizeof st->lpc);
     evrc_weight(st->lpc, pc, EVRC_WEIGHT_0_994);
     evrc_lpc_to_lsp(st->lsp, st->lpc, st->prev_lsp);
-#ifdef EVRC_ENC_ORACLE
-    {
-        extern int g_lsp_noise;
-        if (g_lsp_noise) {
-            static unsigned seed = 1;
-            for (int k = 0; k < EVRC_LPC_ORDER; k++) {
-                seed = seed * 1103515245u + 12345u;
-                st->lsp[k] = (Word16)(st->lsp[k] + (int)((seed >> 16) % (2 * g_lsp_noise + 1)) -
-                                      g_lsp_noise);
-            }
-        }
-    }
-#endif
 
     // Residual of both analysis frames: the oldest half with the previous
     // frame's filter, the coded frame with interpolated filters, the

@@ -8,20 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef EVRC_ENC_ORACLE
-struct evrc_oracle {
-    int mask;
-    int lsp[4], delay, acb[3], fcb[3][4], gain[3];
-    int dbg;
-    int var;
-    int got_acb[3], got_fcb[3], got_gain[3], got_lsp[4], got_delay;
-};
-extern struct evrc_oracle g_oracle;
-#define VAR(b) (g_oracle.var & (b))
-#else
-#define VAR(b) 0
-#endif
-
 // Residual samples available before the subframe and the analysis length.
 #define RES_LEN (2 * EVRC_FRAME_LEN)
 // The accumulated shift never takes the warped segment further than this
@@ -110,7 +96,7 @@ static void find_segment(Word16 *start, Word16 *end, Word16 *range, Word16 pos, 
     }
 }
 
-// Peak-to-average measure of a residual segment (Q4; 16 = a 5-sample peak
+// Peak-to-average measure of a residual segment (Q6; 16 = a 5-sample peak
 // holding as much energy as the segment's average level suggests for it).
 static Word16 segment_peakiness(const Word16 *x, Word16 len)
 {
@@ -133,37 +119,8 @@ static Word16 segment_peakiness(const Word16 *x, Word16 len)
     }
     if (peak <= 0 || floor <= 0)
         return 0;
-#ifdef EVRC_ENC_ORACLE
-    if (g_oracle.var & 0xf0) {
-        Word16 nm = norm_l(peak), nf = norm_l(floor);
-        Word16 mn = extract_h(L_shl(peak, nm)), fn = extract_h(L_shl(floor, nf));
-        Word16 q = evrc_divide_s(mn, fn);
-        if (g_oracle.var & 0x80) {
-            mn = shr(mn, 1);
-            q = evrc_divide_s(mn, fn);
-            nm = (Word16)(nm - 1);
-        }
-        Word16 k = evrc_divide_s(432, (Word16)(512 * len));
-        Word16 r = mult(q, k);
-        int mode = (g_oracle.var >> 4) & 7;
-        Word16 sh = (Word16)(nf - nm);
-        if (mode == 2)
-            sh = (Word16)(sh - s);
-        if (mode == 3)
-            sh = (Word16)(sh + s);
-        if (mode == 4)
-            sh = (Word16)(sh - 15);
-        if (mode == 5)
-            sh = (Word16)(sh - s + 4);
-        if (mode == 6)
-            sh = (Word16)(sh - 11);
-        if (mode == 7)
-            sh = (Word16)(sh - 7);
-        return shl(r, sh);
-    }
-#endif
-    // peak / (floor 2^-s) x 27 / (32 len), in Q4.
-    int64_t num = (int64_t)peak * 27 * 16;
+    // peak / (floor 2^-s) x 27 / (32 len), in Q6.
+    int64_t num = (int64_t)peak * 27 * 64;
     int64_t den = (int64_t)32 * len;
     // floor carries a factor 2^s.
     int64_t f = floor;
@@ -262,28 +219,18 @@ static void mdfyorig(evrc_encoder_state *st, const Word16 *target, Word16 beta, 
                 else
                     accept = lhs > L_shr(rhs, negate(diff));
             }
-            if (VAR(2))
-                accept = 1;
             if (!accept)
                 best_idx = (Word16)(8 * left - 4);
         } else {
             best_idx = (Word16)(8 * left - 4);
         }
     }
-    if (VAR(4))
-        shift = sub(shift, sub(shl(left, 8), shl(add(best_idx, 4), 5)));
-    else
-        shift = add(shift, sub(shl(left, 8), shl(add(best_idx, 4), 5)));
+    shift = add(shift, sub(shl(left, 8), shl(add(best_idx, 4), 5)));
     st->delay_drift = shift;
 
     Word32 d24 = (Word32)((uint32_t)(uint16_t)shift << 16);
     for (int n = start; n < end; n++)
         evrc_interp_sample(&mres[n], &res[n], d24, 29491, 8);
-#ifdef EVRC_ENC_ORACLE
-    if ((g_oracle.var & 0x40000) && shift == 0)
-        for (int n = start; n < end; n++)
-            mres[n] = res[n];
-#endif
     st->seg_pos = end;
 }
 
@@ -310,12 +257,8 @@ void evrc_rcelp_modify(evrc_encoder_state *st, const Word32 *contour, Word16 sub
         Word16 start, end, range;
         find_segment(&start, &end, &range, st->seg_pos, res, buf_end, ishift, contour[1], len);
         Word16 peak = segment_peakiness(res + start - ishift, (Word16)(end - start));
-#ifdef EVRC_ENC_ORACLE
-        if (g_oracle.var >> 8)
-            peak = (Word16)((peak * (g_oracle.var >> 8)) / 16);
-#endif
-        mdfyorig(st, target + EVRC_RCELP_HIST, st->beta, (peak < 16 && !VAR(1)) ? 0 : range, res,
-                 start, end, mres);
+        mdfyorig(st, target + EVRC_RCELP_HIST, st->beta, peak < 16 ? 0 : range, res, start, end,
+                 mres);
     }
     st->seg_pos = sub(st->seg_pos, len);
     memcpy(mod_res, mres, len * sizeof(Word16));

@@ -122,6 +122,11 @@ double pct(int part, int whole)
     return whole ? 100.0 * part / whole : 0.0;
 }
 
+// The floors are the shares this encoder reaches today (see the printed
+// figures); they keep any later change from losing ground. Only the silent
+// file is reproduced whole: the LSP weighting, the open-loop pitch search and
+// the RCELP shift decisions still differ from the reference in part of the
+// frames, and every later subframe inherits such a difference.
 struct EncodeCase {
     const char *pcm;
     const char *pkt;
@@ -151,9 +156,9 @@ TEST(EvrcEncoderVectors, HalfRate)
     const EncodeCase cases[] = {
         {"synthetic/silence.pcm", "synthetic/silence.h3n0.pkt", 3, 3, 0, 100.0, 100.0},
         {"synthetic/sine1k_m20dBFS.pcm", "synthetic/sine1k_m20dBFS.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
-        {"synthetic/noise_m20dBFS.pcm", "synthetic/noise_m20dBFS.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
-        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
-        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
+        {"synthetic/noise_m20dBFS.pcm", "synthetic/noise_m20dBFS.h3n0.pkt", 3, 3, 0, 20.0, 100.0},
+        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 10.0, 100.0},
+        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 3.5, 100.0},
     };
     for (const EncodeCase &c : cases)
         check(c);
@@ -163,10 +168,10 @@ TEST(EvrcEncoderVectors, HalfRate)
 TEST(EvrcEncoderVectors, AllRate)
 {
     const EncodeCase cases[] = {
-        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 0.0, 90.0},
-        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 0.0, 90.0},
-        {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 0.0, 85.0},
-        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 0.0, 85.0},
+        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 0.0, 96.0},
+        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 0.0, 99.0},
+        {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 2.0, 91.5},
+        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 0.0, 88.5},
     };
     for (const EncodeCase &c : cases)
         check(c);
