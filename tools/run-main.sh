@@ -30,7 +30,9 @@ echo "ptt_server on 127.0.0.1: addressing udp $udp, signalling tcp $tcp"
 printf '[network]\ndns = 127.0.0.1:%s\n' "$udp" >"$work/custom.ini"
 
 # The engine logs every line to standard output as well; keep that in a file
-# and show the driver's own lines.
+# and show the driver's own lines. Ctrl-C is for the driver (it logs out);
+# the rest of the pipeline ignores it and ends when the driver does.
 cd "$work"
+trap '' INT
 "$run/lirko_cli" --dir "$work" --account dispatcher --password dispatcher-pw "$@" |
     tee "$work/engine.out" | grep --line-buffered '^lirko_cli:'
