@@ -209,6 +209,14 @@ static void connection_notify_caller(connection_t *conn, uint32_t status)
     }
 }
 
+// The network object's status callback; the connection reports through its
+// own listener instead.
+static void network_status_noop(hal_network *network, void *data)
+{
+    (void)network;
+    (void)data;
+}
+
 double connection_retry_interval_for(int32_t *counter)
 {
     *counter += 1;
@@ -232,7 +240,9 @@ int connection_startup(connection_t *conn)
                        "connection had been connected,status:%d", (int)conn->status);
         return -1;
     }
-    hal_network_startup(hal_ctx_get_network(conn->engine->ctx), 5, NULL);
+    hal_network *network = hal_ctx_get_network(conn->engine->ctx);
+    hal_network_set_data(network, conn);
+    hal_network_startup(network, 5, network_status_noop);
     conn->retry_interval = connection_retry_interval_for(&conn->retry_counter);
     if (conn->is_ever_connected) {
         hal_looper_set_timer(conn_looper(conn), connection_do_startup, conn->retry_interval, conn);
@@ -394,7 +404,13 @@ static int check_recv_buffer(connection_t *conn)
     if (conn->recv_buffer_size < conn->recv_capacity) {
         return 0;
     }
+    // Doubling (in whole steps of 4096, capped at 16 MiB) rather than one
+    // step at a time: a large frame would otherwise cost thousands of
+    // reallocations, each copying everything read so far.
     size_t newsize = conn->recv_capacity + TCP_RECV_BUFFER_SIZE;
+    if (conn->recv_capacity < TCP_MAX_RECV && conn->recv_capacity * 2 > newsize) {
+        newsize = conn->recv_capacity * 2 < TCP_MAX_RECV ? conn->recv_capacity * 2 : TCP_MAX_RECV;
+    }
     if (newsize > TCP_MAX_RECV) {
         hal_log_output(conn_log(conn), HAL_LOG_ERROR, TAG,
                        "connection_check_recv_buffer newsize:%d,TCP_MAX_RECV:%d,"

@@ -6,7 +6,8 @@
 // engine's) and the event subscriptions hold before the real modules arrive.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h).
+// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h); this
+// header then includes the real one.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -29,7 +30,9 @@ void cache_destroy(cache **cache);
 void cache_clear(cache *cache);
 #endif
 
-#if !__has_include("focus_manager.h")
+#if __has_include("focus_manager.h")
+#include "focus_manager.h"
+#else
 #define LIRKO_STANDIN_FOCUS 1
 typedef struct focus_manager_t focus_manager_t;
 focus_manager_t *focus_manager_new(void);
@@ -37,7 +40,9 @@ void focus_manager_destroy(focus_manager_t **manager);
 void focus_manager_clear(focus_manager_t *manager);
 #endif
 
-#if !__has_include("broadcast.h")
+#if __has_include("broadcast.h")
+#include "broadcast.h"
+#else
 #define LIRKO_STANDIN_BROADCAST 1
 typedef struct broadcast_t broadcast_t;
 // Subscribes broadcast_update then broadcast_startplay; NULL when either
@@ -49,7 +54,9 @@ void broadcast_destroy(broadcast_t **broadcast);
 uint32_t broadcast_pending_count(const broadcast_t *broadcast);
 #endif
 
-#if !__has_include("sessionset.h")
+#if __has_include("sessionset.h")
+#include "sessionset.h"
+#else
 #define LIRKO_STANDIN_SESSIONSET 1
 typedef struct sessionset sessionset;
 // Registers the JoinGroupAck and CurrentGroup handlers and subscribes

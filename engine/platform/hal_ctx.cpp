@@ -12,6 +12,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The sound queue belongs to the media layer (hal_sound.h), which builds on
+// this one; the context only makes and frees it.
+extern "C" hal_sound *hal_sound_new(hal_ctx *ctx);
+extern "C" void hal_sound_destroy(hal_sound **sound);
+
 struct hal_ctx {
     hal_log *log;
     hal_looper *looper;
@@ -52,16 +57,15 @@ char *own_directory()
     return file;
 }
 
-// Sound queue seam: created last and destroyed first, once the voice media
-// layer provides it; until then the context has no sound queue.
+// The sound queue (media layer) is created last and destroyed first.
 void sound_start(hal_ctx *ctx)
 {
-    ctx->sound = nullptr;
+    ctx->sound = hal_sound_new(ctx);
 }
 
 void sound_stop(hal_ctx *ctx)
 {
-    ctx->sound = nullptr;
+    hal_sound_destroy(&ctx->sound);
 }
 
 } // namespace

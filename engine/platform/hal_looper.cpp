@@ -243,6 +243,10 @@ void run_timers(hal_looper *lp)
 
 int wait_ms(hal_looper *lp)
 {
+    // Events posted on the looper thread itself (from a timer or a socket
+    // callback) send no wake byte: they are due in the very next cycle.
+    if (!lp->events.empty())
+        return 0;
     bool any = false;
     double due = 0;
     for (timer *t : lp->timers) {

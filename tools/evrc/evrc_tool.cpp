@@ -107,22 +107,82 @@ int cmd_decode(int argc, char **argv)
     return rc;
 }
 
-// Encoding is added together with the encoder; the options are parsed here
-// so that the command line stays the same.
+// A rate bound given on the command line: 1, 3 or 4.
+bool parse_rate(const char *text, uint16_t *rate)
+{
+    char *end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || (v != 1 && v != 3 && v != 4))
+        return false;
+    *rate = (uint16_t)v;
+    return true;
+}
+
 int cmd_encode(int argc, char **argv)
 {
+    uint16_t min_rate = 3, max_rate = 3;
+    int ns = 0;
     int i = 0;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i += 2) {
         if (i + 1 >= argc)
             return usage();
-        if (strcmp(argv[i], "--min-rate") != 0 && strcmp(argv[i], "--max-rate") != 0 &&
-            strcmp(argv[i], "--ns") != 0)
+        if (strcmp(argv[i], "--min-rate") == 0) {
+            if (!parse_rate(argv[i + 1], &min_rate))
+                return usage();
+        } else if (strcmp(argv[i], "--max-rate") == 0) {
+            if (!parse_rate(argv[i + 1], &max_rate))
+                return usage();
+        } else if (strcmp(argv[i], "--ns") == 0) {
+            if (strcmp(argv[i + 1], "0") != 0 && strcmp(argv[i + 1], "1") != 0)
+                return usage();
+            ns = argv[i + 1][0] == '1';
+        } else {
             return usage();
+        }
     }
-    if (argc - i != 2)
+    if (argc - i != 2 || min_rate > max_rate)
         return usage();
-    fputs("evrc-tool: this build has no encoder yet\n", stderr);
-    return 1;
+    File in, out;
+    if (!open_pair(in, out, argv[i], argv[i + 1]))
+        return 1;
+    evrc_encoder *enc = evrc_encoder_new();
+    if (!enc) {
+        fputs("evrc-tool: out of memory\n", stderr);
+        return 1;
+    }
+    enc->min_rate = min_rate;
+    enc->max_rate = max_rate;
+    enc->noise_suppression = (uint16_t)ns;
+    uint8_t bytes[2 * EVRC_FRAME_LEN];
+    long frames = 0;
+    int rc = 0;
+    size_t got;
+    while ((got = fread(bytes, 1, sizeof bytes, in.f)) == sizeof bytes) {
+        Word16 pcm[EVRC_FRAME_LEN];
+        for (int k = 0; k < EVRC_FRAME_LEN; k++)
+            pcm[k] = (Word16)(uint16_t)(bytes[2 * k] | bytes[2 * k + 1] << 8);
+        uint16_t words[EVRC_FRAME_WORDS];
+        Word16 rate = evrc_encode_words(enc, pcm, words);
+        uint8_t rec[kRecordBytes];
+        rec[0] = (uint8_t)rate;
+        rec[1] = 0;
+        for (int k = 0; k < EVRC_FRAME_WORDS; k++) {
+            rec[2 + 2 * k] = (uint8_t)words[k];
+            rec[3 + 2 * k] = (uint8_t)(words[k] >> 8);
+        }
+        if (fwrite(rec, 1, sizeof rec, out.f) != sizeof rec) {
+            fprintf(stderr, "evrc-tool: write failed: %s\n", strerror(errno));
+            rc = 1;
+            break;
+        }
+        frames++;
+    }
+    if (rc == 0 && got != 0)
+        fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n", got);
+    evrc_encoder_destroy(&enc);
+    if (rc == 0)
+        fprintf(stderr, "evrc-tool: encoded %ld frames\n", frames);
+    return rc;
 }
 
 } // namespace

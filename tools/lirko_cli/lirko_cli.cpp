@@ -92,6 +92,8 @@ int main(int argc, char **argv)
     lirko_win_set_error_cb(on_error);
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
+    // Output may go to a pipe that closes first; the logout must still run.
+    signal(SIGPIPE, SIG_IGN);
     int ret = account.empty() ? lirko_win_loginWithSaved()
                               : lirko_win_login(account.c_str(), password.c_str(), role);
     if (ret != 0) {

@@ -228,7 +228,9 @@ static void decode_eighth(evrc_decoder *dec, Word16 *out)
     Word16 pos = 0;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 len = evrc_subframe_len[i];
-        Word16 energy = dec->erasure_count > 2 ? (Word16)64 : dec->energy_idx;
+        // The third all-ones frame of a run is decoded, but at a moderate
+        // energy rather than the top of the codebook.
+        Word16 energy = dec->ones_run > 2 ? (Word16)64 : dec->energy_idx;
         eighth_excitation(dec, exc, len, i, energy, erased);
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
         evrc_interpolate_lsp(lsp, dec->prev_lsp, dec->lsp, i);
@@ -246,7 +248,6 @@ static void frame_end(evrc_decoder *dec, bool erased)
     memcpy(dec->prev_lsp, dec->lsp, sizeof dec->lsp);
     dec->frame_count++;
     dec->prev_erased = erased ? 1 : 0;
-    dec->erasure_count = erased ? add(dec->erasure_count, 1) : (Word16)0;
 }
 
 void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word16 *out)
@@ -412,23 +413,27 @@ void evrc_decode_erasure(evrc_decoder *dec, Word16 *out)
         }
         evrc_decode_acb(exc, dec->acb_gain_mem, contour, len);
         for (int n = 0; n < len; n++)
-            exc[n] = mult(exc[n], dec->excitation_scale);
+            exc[n] = mult_r(exc[n], dec->excitation_scale);
         dec->excitation_scale = sub(dec->excitation_scale, kScaleFall);
         if (dec->excitation_scale < 0)
             dec->excitation_scale = 0;
+        // The noise feeds the synthesis only; the excitation memory keeps the
+        // faded pitch excitation.
+        Word16 syn_in[EVRC_SUBFRAME_MAX];
+        memcpy(syn_in, exc, sizeof(Word16) * len);
         if (dec->acb_gain_mem < kErasureNoiseBelow) {
             if (dec->legacy)
                 dec->erasure_seed = shl(dec->prev_lsp[EVRC_LPC_ORDER - 1], 1);
             Word16 amp = mult_r(dec->fcb_gain_mem, kErasureNoiseFactor);
             for (int n = 0; n < len; n++) {
                 Word16 g = evrc_gaussian_random(&dec->gauss, &dec->erasure_seed);
-                exc[n] = add(exc[n], mult_r(g, amp));
+                syn_in[n] = add(syn_in[n], mult_r(g, amp));
             }
         }
-        evrc_synthesis_filter(out + pos, exc, lpc, dec->syn_mem, len);
+        slide_excitation(dec, len);
+        evrc_synthesis_filter(out + pos, syn_in, lpc, dec->syn_mem, len);
         for (int n = 0; n < len; n++)
             out[pos + n] = shl(out[pos + n], 1);
-        slide_excitation(dec, len);
         pos = (Word16)(pos + len);
     }
     frame_end(dec, true);

@@ -17,14 +17,13 @@ typedef struct evrc_decoder {
     evrc_bits bits;
     evrc_gauss gauss;
 
-    Word16 bad_rate;      // the frame's rate or content is unusable
-    Word16 erasure;       // the frame is erased
-    Word16 erasure_any;   // bad_rate OR erasure, as the glue last saw them
-    Word16 ones_run;      // consecutive all-ones eighth-rate frames, at most 3
-    Word16 last_rate;     // rate of the last frame taken as good
-    Word16 recovery;      // 3 after an erasure, counting down on good frames
-    Word16 prev_erased;   // the previous frame was synthesised as an erasure
-    Word16 erasure_count; // consecutive erased frames
+    Word16 bad_rate;    // the frame's rate or content is unusable
+    Word16 erasure;     // the frame is erased
+    Word16 erasure_any; // bad_rate OR erasure, as the glue last saw them
+    Word16 ones_run;    // consecutive all-ones eighth-rate frames, at most 3
+    Word16 last_rate;   // rate of the last frame taken as good
+    Word16 recovery;    // 3 after an erasure, counting down on good frames
+    Word16 prev_erased; // the previous frame was synthesised as an erasure
     uint32_t frame_count;
 
     Word16 prev_lsp[EVRC_LPC_ORDER];

@@ -20,6 +20,62 @@ typedef struct evrc_highpass_state {
     Word32 y[3][2];
 } evrc_highpass_state;
 
+// Open-loop pitch search memory: the last delay found with a clear
+// periodicity and how clear it was.
+typedef struct evrc_pitch_state {
+    Word16 last_good_delay;
+    Word16 last_beta;
+} evrc_pitch_state;
+
+// Rate decision: background-noise and signal estimates of the low and high
+// band, and the hangover counters.
+typedef struct evrc_rate_state {
+    Word16 initialised;
+    Word32 band_noise[2];
+    Word32 band_energy[2];
+    Word32 band_smoothed[2];
+    Word32 band_signal[2];
+    Word32 band_snr[2];
+    Word16 band_rate[2];
+    Word16 band_filter_acf[2][EVRC_ACF_LAGS];
+    Word16 snr_class[2];
+    Word16 prev_rate;
+    Word16 speech_run;
+    Word16 hangover_count;
+    Word16 hangover_on;
+    Word16 frame_count;
+    Word16 low_beta_count;
+    Word16 high_beta_count;
+    Word16 signal_seen;
+    Word16 first_done;
+} evrc_rate_state;
+
+#define EVRC_NS_CHANNELS 16
+#define EVRC_NS_FFT 128
+#define EVRC_NS_OVERLAP 24
+#define EVRC_NS_BLOCK 80
+
+// Noise suppression: overlap buffers, channel energy and noise estimates and
+// the decision counters.
+typedef struct evrc_ns_state {
+    Word16 initialised;
+    Word16 pre_emph_mem; // last input sample (pre-emphasis)
+    Word16 de_emph_mem;  // last output sample (de-emphasis)
+    Word16 overlap[EVRC_NS_OVERLAP];
+    Word16 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK];
+    Word32 ch_energy[EVRC_NS_CHANNELS];
+    Word32 ch_noise[EVRC_NS_CHANNELS];
+    Word32 ch_enrg_long_db[EVRC_NS_CHANNELS]; // Q8 dB
+    Word16 update_count;
+    Word16 last_update_count;
+    Word16 hyster_count;
+} evrc_ns_state;
+
+#define EVRC_RES_PAD 16
+#define EVRC_RES_TAIL 32
+#define EVRC_RCELP_HIST 128
+#define EVRC_RCELP_WORK (EVRC_RCELP_HIST + 64)
+
 // Frame-to-frame state of the encoder proper (reset by evrc_encoder_init).
 typedef struct evrc_encoder_state {
     evrc_rate_sel rate;
@@ -28,21 +84,50 @@ typedef struct evrc_encoder_state {
     Word16 eighth_seed;
     Word16 frame_count;
     Word16 prev_rate;
-    Word16 speech[2 * EVRC_FRAME_LEN]; // previous and current input frame
+
+    // Analysis: 10 older samples, then the previous and the current input frame.
+    Word16 speech[EVRC_LPC_ORDER + 2 * EVRC_FRAME_LEN];
+    // Residual of both frames, with zero margins for the warping filters
+    // (EVRC_RES_PAD before, EVRC_RES_TAIL after).
+    Word16 residual_buf[EVRC_RES_PAD + 2 * EVRC_FRAME_LEN + EVRC_RES_TAIL];
+    Word16 lpc[EVRC_LPC_ORDER];      // this frame's analysis, bandwidth-expanded
+    Word16 prev_lpc[EVRC_LPC_ORDER]; // the previous frame's
     Word16 prev_qlsp[EVRC_LPC_ORDER], qlsp[EVRC_LPC_ORDER];
     Word16 prev_lsp[EVRC_LPC_ORDER], lsp[EVRC_LPC_ORDER];
-    Word16 lpc[EVRC_LPC_ORDER];
-    Word16 exc[EVRC_ACB_MEM + EVRC_SUBFRAME_MAX + EVRC_EXTRA];
-    Word16 syn_mem[EVRC_LPC_ORDER];
-    Word16 wgt_mem[EVRC_LPC_ORDER];
-    Word16 prev_delay;
-    Word16 open_loop_delay;
-    Word16 beta;
-    Word16 delay_drift;
-    Word16 delay_dir;
-    Word16 seg_pos;
     Word16 frame_energy_prev;
     Word16 lpc_flag;
+    evrc_pitch_state pitch;
+    Word16 open_loop_delay;
+    Word16 beta;
+
+    // Coding.
+    Word16 prev_delay;
+    Word16 delay;
+    Word16 delay_drift; // accumulated RCELP shift, 1/256 sample
+    Word16 delay_dir;
+    Word16 seg_pos;
+    Word16 mres[EVRC_RCELP_WORK]; // modified residual: history, then the subframe
+    Word16 exc[EVRC_ACB_MEM + EVRC_SUBFRAME_MAX + EVRC_EXTRA];
+    Word16 syn_mem[EVRC_LPC_ORDER];  // 1/Aq(z), driven by the excitation
+    Word16 wnum_mem[EVRC_LPC_ORDER]; // numerator of the weighting, on that output
+    Word16 wden_mem[EVRC_LPC_ORDER]; // denominator of the weighting
+    Word16 sp_mem[EVRC_LPC_ORDER];   // 1/A(z), driven by the modified residual
+    Word16 swnum_mem[EVRC_LPC_ORDER];
+    Word16 swden_mem[EVRC_LPC_ORDER];
+
+    // Per-subframe work shared with the codebook searches.
+    Word16 target[EVRC_SUBFRAME_MAX + 1];
+    Word16 h[EVRC_SUBFRAME_MAX + 1];
+    Word16 code[EVRC_SUBFRAME_MAX + 1];
+    Word16 code_filt[EVRC_SUBFRAME_MAX + 1];
+    Word16 fcb_words[4];
+    Word16 fcb_gain; // optimal fixed-codebook gain of the chosen vector
+
+    // Quantisation indices of the frame.
+    Word16 lsp_idx[4];
+    Word16 acb_idx[EVRC_SUBFRAMES];
+    Word16 fcb_gain_idx[EVRC_SUBFRAMES];
+    Word16 energy_idx;
 } evrc_encoder_state;
 
 // The encoder object (the frame glue's view first, as the glue fills it).
@@ -54,10 +139,22 @@ typedef struct evrc_encoder {
     uint16_t noise_suppression;
     evrc_encoder_state st;
     evrc_highpass_state hp;
+    evrc_rate_state rd;
+    evrc_ns_state ns;
 } evrc_encoder;
 
 // Resets the encoder proper (not the high-pass, noise-suppression and
 // rate-decision states, which start fresh with a new object).
 void evrc_encoder_init(evrc_encoder *enc);
+
+// Encodes 160 samples (filtered and halved or noise-suppressed in place)
+// into 11 words (the rate's words, zeros behind them); returns the rate 1, 3
+// or 4. The packet-file form of a frame.
+Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS]);
+
+// Non-zero makes the eighth-rate noise generator approximate a rejected pair
+// as the 1998 reference does, so that frames after eighth-rate frames can be
+// compared with its packet files; 0 (the default) draws a new pair.
+void evrc_encoder_set_legacy(evrc_encoder *enc, int on);
 
 } // extern "C"

@@ -21,11 +21,11 @@ Word32 evrc_cos2pi(Word16 x)
 
 // P'(z) = (1 + z^-1) prod (1 - 2 cos(w_k) z^-1 + z^-2) over the five LSPs at
 // even places of `lsp` (sign -1: Q'(z) with (1 - z^-1) over the odd ones),
-// coefficients 0..11 in Q24, each cosine rounded to Q15 first.
-static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign)
+// coefficients 0..11 with 1.0 = 2^q, each cosine rounded to Q15 first.
+static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign, Word16 q)
 {
-    f[0] = 1L << 24;
-    f[1] = sign < 0 ? -(1L << 24) : (1L << 24);
+    f[0] = 1L << q;
+    f[1] = sign < 0 ? -(1L << q) : (1L << q);
     for (int i = 2; i < 12; i++)
         f[i] = 0;
     Word16 n = 1;
@@ -43,12 +43,14 @@ static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign)
 
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
 {
+    // The sum polynomial carries one more fractional bit than the difference
+    // polynomial; the rounding of the result depends on it.
     Word32 p[12], q[12];
-    lsp_poly(p, lsp, 1);
-    lsp_poly(q, lsp + 1, -1);
+    lsp_poly(p, lsp, 1, 25);
+    lsp_poly(q, lsp + 1, -1, 24);
     // A(z) = (P'(z) + Q'(z)) / 2
     for (int i = 1; i <= EVRC_LPC_ORDER; i++)
-        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], q[i]), 1L << 12), 13));
+        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], L_shl(q[i], 1)), 1L << 13), 14));
 }
 
 // Coefficients 1..5 of the symmetric halves of A(z) +- z^-11 A(1/z) with their
@@ -66,22 +68,34 @@ static void lsp_halves(Word32 *p, Word32 *q, const Word16 *lpc)
     }
 }
 
-// cos(2 pi k x) in Q15 for an LSP frequency x (Q15 of the sampling rate).
-static Word16 cos_multiple(Word16 x, int k)
+// cos(2 pi f k) in Q31 for a frequency f (Q31 fraction of the sampling rate,
+// 0..0.5): the table cosine at the LSP unit below the reduced angle, plus a
+// first-order step along the sine for the rest.
+static Word32 cos_multiple(Word32 f, int k)
 {
-    int v = (k * x) & 0x7fff;
-    if (v > 16384)
-        v = 32768 - v;
-    return round(evrc_cos2pi((Word16)v));
+    uint32_t v = ((uint32_t)f * (uint32_t)k) & 0x7fffffffu; // one period is 2^31
+    if (v > 0x40000000u)
+        v = 0x80000000u - v;
+    Word16 x = (Word16)(v >> 16);
+    Word32 c = evrc_cos2pi(x);
+    uint32_t frac = v & 0xffffu;
+    if (frac != 0) {
+        // sin(2 pi x) = cos(2 pi (x - 1/4)); the step is 2 pi frac / 2^31.
+        int16_t q = (int16_t)(x - 8192);
+        Word32 sine = evrc_cos2pi((Word16)(q < 0 ? -q : q));
+        int64_t t = ((int64_t)sine * frac) >> 16;
+        c = L_sub(c, (Word32)((t * 1686629713LL) >> 43)); // 2 pi in Q28
+    }
+    return c;
 }
 
 // The half polynomial on the unit circle, cos 5w + h1 cos 4w + ... + h5 / 2
 // (a positive factor dropped), Q24.
-static Word32 eval_half(const Word32 *h, Word16 x)
+static Word32 eval_half(const Word32 *h, Word32 f)
 {
-    Word32 acc = L_shl(L_deposit_l(cos_multiple(x, 5)), 9);
+    Word32 acc = L_shr(cos_multiple(f, 5), 7);
     for (int k = 1; k <= 4; k++)
-        acc = L_add(acc, L_mpy_ls(h[k], cos_multiple(x, 5 - k)));
+        acc = L_add(acc, L_mpy_ll(h[k], cos_multiple(f, 5 - k)));
     return L_add(acc, L_shr(h[5], 1));
 }
 
@@ -97,20 +111,20 @@ void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc, const Word16 *prev_lsp)
     for (int k = 0; k < EVRC_LPC_ORDER; k++) {
         const Word32 *h = (k & 1) ? q : p;
         if (k > 0)
-            v = eval_half(h, extract_h(f));
+            v = eval_half(h, f);
         bool found = false;
         while (f < half_rate) {
             Word32 g = L_add(f, step);
             if (g > half_rate)
                 g = half_rate;
-            Word32 w = eval_half(h, extract_h(g));
+            Word32 w = eval_half(h, g);
             if ((v <= 0) != (w <= 0)) {
                 // Halve the bracket with the finer steps, then interpolate.
                 for (int r = 1; r < 4; r++) {
                     Word32 m = L_add(f, evrc_tab_a2lsp_steps[r]);
                     if (m >= g)
                         continue;
-                    Word32 u = eval_half(h, extract_h(m));
+                    Word32 u = eval_half(h, m);
                     if ((v <= 0) == (u <= 0)) {
                         f = m;
                         v = u;
@@ -122,9 +136,9 @@ void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc, const Word16 *prev_lsp)
                 int64_t span = (int64_t)g - f;
                 int64_t den = (int64_t)v - w;
                 int64_t root = f + (den != 0 ? span * v / den : span / 2);
-                lsp[k] = extract_h((Word32)root);
+                lsp[k] = round((Word32)root);
                 f = (Word32)root;
-                v = eval_half(h, extract_h(f));
+                v = eval_half(h, f);
                 found = true;
                 break;
             }

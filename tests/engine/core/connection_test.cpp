@@ -258,7 +258,7 @@ TEST_F(ConnectionTest, SendMmsRefusesBadSizesAndFramesTheRest)
               -1);
     EXPECT_EQ(on_looper([&] { return connection_send_mms(conn(), payload, 5, "ptt.Mms"); }), 0);
     ASSERT_TRUE(server.wait_count("ptt.Mms", 1));
-    const Bytes expected = {0,   0, 0, 0x12, 0, 8, 'p', 't', 't', '.', 'M', 'm',
+    const Bytes expected = {0,   0, 0, 0x13, 0, 8, 'p', 't', 't', '.', 'M', 'm',
                             's', 0, 1, 2,    3, 4, 5,   0,   0,   0,   0};
     EXPECT_EQ(server.received("ptt.Mms")[0].raw, expected);
     EXPECT_TRUE(errors().empty());

@@ -3,6 +3,7 @@
 #include "ptt_rr.pb-c.h"
 #include "win_fixture.h"
 
+#include <atomic>
 #include <thread>
 
 using namespace ptt::test;
@@ -156,6 +157,31 @@ TEST_F(WinLoginTest, ExportFromACallbackRunsInPlace)
     LIRKO_ONLINE_STATUS other = LIRKO_STATUS_NONE;
     std::thread([&] { other = lirko_win_getOnlineStatus(); }).join();
     EXPECT_EQ(other, LIRKO_STATUS_OFFLINE);
+}
+
+// A callback cannot unload the engine whose thread it runs on, nor load a
+// second one: both are refused and the engine carries on.
+struct Reentry {
+    static inline std::atomic<int> load_ret{99};
+    static inline std::atomic<int> calls{0};
+    static void on_error(const char *, int)
+    {
+        load_ret = lirko_win_on_load(".");
+        lirko_win_on_unload();
+        calls++;
+    }
+};
+
+TEST_F(WinLoginTest, CallbacksCannotLoadOrUnload)
+{
+    ASSERT_EQ(lirko_win_on_load(cwd.path().c_str()), 0);
+    ASSERT_EQ(lirko_win_set_error_cb(Reentry::on_error), 0);
+    EXPECT_EQ(lirko_win_logout(), 0); // not connected: reports -12 at once
+    EXPECT_EQ(Reentry::calls.load(), 1);
+    EXPECT_EQ(Reentry::load_ret.load(), -1);
+    EXPECT_EQ(lirko_win_getOnlineStatus(), LIRKO_STATUS_OFFLINE);
+    EXPECT_EQ(lirko_win_logout(), 0);
+    EXPECT_EQ(Reentry::calls.load(), 2);
 }
 
 TEST_F(WinLoginTest, ManualLoginAfterSavedDigestSendsTheDigestOfTheTypedPassword)

@@ -2,6 +2,7 @@
 #include "looper_fixture.h"
 #include "test_support.h"
 
+#include <atomic>
 #include <future>
 #include <gtest/gtest.h>
 #include <math.h>
@@ -308,6 +309,34 @@ TEST_F(LooperTest, IdleLooperWakesWhenTheClockIsAdvancedWithoutOtherCalls)
     hal_clock_fake_advance(300000);
     // Only the clock change can end the looper's wait here.
     EXPECT_TRUE(ptt::test::wait_until([&] { return run_on(lp, [&] { return t.calls; }) == 1; }));
+}
+
+std::atomic<int> g_posted_seen{0};
+
+void count_posted(hal_looper *, hal_looper_event *, void *, hal_looper_processor *)
+{
+    g_posted_seen++;
+}
+
+void post_from_timer(hal_looper *lp, double, void *)
+{
+    hal_looper_event ev{};
+    ev.name = const_cast<char *>("from.timer");
+    hal_looper_post_event(lp, &ev, nullptr);
+}
+
+TEST_F(LooperTest, EventPostedByATimerIsDeliveredWithoutAnotherWake)
+{
+    g_posted_seen = 0;
+    hal_looper_processer_args a{"from.timer", count_posted, nullptr};
+    ASSERT_EQ(0, hal_looper_exec(lp, hal_looper_routine_add_processer, &a));
+    ASSERT_EQ(0, hal_looper_set_timer(lp, post_from_timer, 100.0, nullptr));
+    // Only the clock change wakes the looper; nothing else may nudge it
+    // afterwards, so the event must not wait for the next timer (100 s away).
+    hal_clock_fake_advance(100000);
+    EXPECT_TRUE(
+        ptt::test::wait_until([] { return g_posted_seen.load() == 1; }, std::chrono::seconds(2)));
+    EXPECT_EQ(0, hal_looper_cancel_timer(lp, post_from_timer, nullptr));
 }
 
 TEST_F(LooperTest, TimerCancelRules)

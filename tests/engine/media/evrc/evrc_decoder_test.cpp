@@ -129,6 +129,24 @@ TEST(EvrcDecoder, FrameClassification)
     }
 }
 
+TEST(EvrcDecoder, ThirdAllOnesFrameUsesModerateEnergy)
+{
+    // The third all-ones frame is decoded with its LSP indices (15, 15) but at
+    // energy index 64 instead of 255: the same as a frame that says 64.
+    const uint16_t ones_64[EVRC_FRAME_WORDS] = {0xff40};
+    Decoder a, b;
+    for (int i = 0; i < 2; i++) {
+        a.run(EVRC_RATE_EIGHTH, kOnes);
+        b.run(EVRC_RATE_EIGHTH, kOnes);
+    }
+    a.run(EVRC_RATE_EIGHTH, kOnes);
+    b.run(EVRC_RATE_EIGHTH, ones_64);
+    EXPECT_EQ(a.dec->ones_run, 3);
+    EXPECT_EQ(b.dec->ones_run, 0);
+    EXPECT_EQ(a.dec->bad_rate | a.dec->erasure, 0);
+    EXPECT_EQ(memcmp(a.out, b.out, sizeof a.out), 0);
+}
+
 TEST(EvrcDecoder, EighthRateRightAfterFullRateIsErased)
 {
     // Build a decoded full-rate frame from the reference all-rate vectors'

@@ -6,8 +6,11 @@
 // decoder follows later rules than the 1998 reference that made the files
 // (a rejected Gaussian pair is redrawn; erased LSPs move towards the mean;
 // the erasure noise seed is set once per run); those frames, and the frames
-// whose memories they feed, are expected to differ. The legacy switch brings
-// back the 1998 rules to check everything else against the same files.
+// whose memories they feed, are expected to differ, and every test checks
+// that no other frame does. The legacy switch brings back the 1998 rules to
+// check everything else against the same files; what still differs there is
+// the last bit of some Gaussian deviates, whose fixed-point steps the 1998
+// reference takes slightly differently.
 #include "evrc_frame.h"
 #include "test_support.h"
 
@@ -21,11 +24,18 @@ namespace
 struct Share {
     int frames = 0;
     int exact = 0;
+    // Differing full- or half-rate frames that are not eighth-rate or erased
+    // frames and do not follow one within kMemoryFrames.
+    int unexplained = 0;
     double percent() const
     {
         return frames ? 100.0 * exact / frames : 0.0;
     }
 };
+
+// How long the memories (excitation, filters) of an eighth-rate or erased
+// frame can keep a following good frame from matching.
+const int kMemoryFrames = 25;
 
 Share decode_share(const std::string &pkt_name, const std::string &dec_name, bool legacy)
 {
@@ -40,19 +50,26 @@ Share decode_share(const std::string &pkt_name, const std::string &dec_name, boo
         return share;
     evrc_decoder_set_legacy(dec, legacy);
     size_t frames = pkt.size() / 24;
+    int since_special = kMemoryFrames + 1;
     for (size_t f = 0; f < frames && (f + 1) * 320 <= ref.size(); f++) {
         const uint8_t *rec = (const uint8_t *)pkt.data() + 24 * f;
         uint16_t words[EVRC_FRAME_WORDS];
         for (int k = 0; k < EVRC_FRAME_WORDS; k++)
             words[k] = (uint16_t)(rec[2 + 2 * k] | rec[3 + 2 * k] << 8);
         int16_t out[EVRC_FRAME_LEN];
-        evrc_decode_words(dec, (Word16)(rec[0] | rec[1] << 8), words, out);
+        Word16 rate = (Word16)(rec[0] | rec[1] << 8);
+        evrc_decode_words(dec, rate, words, out);
+        bool special =
+            (rate != EVRC_RATE_HALF && rate != EVRC_RATE_FULL) || dec->bad_rate || dec->erasure;
+        since_special = special ? 0 : since_special + 1;
         const uint8_t *want = (const uint8_t *)ref.data() + 320 * f;
         bool same = true;
         for (int n = 0; n < EVRC_FRAME_LEN && same; n++)
             same = (uint16_t)out[n] == (uint16_t)(want[2 * n] | want[2 * n + 1] << 8);
         share.frames++;
         share.exact += same ? 1 : 0;
+        if (!same && since_special > kMemoryFrames)
+            share.unexplained++;
     }
     evrc_decoder_destroy(&dec);
     return share;
@@ -72,17 +89,19 @@ void check(const VectorCase &c)
     printf("%-34s %-6s %4d of %4d frames exact (%.2f %%)\n", c.pkt, c.legacy ? "legacy" : "",
            s.exact, s.frames, s.percent());
     EXPECT_GT(s.frames, 0);
+    EXPECT_EQ(s.unexplained, 0) << c.pkt
+                                << ": good frames far from any eighth-rate frame or erasure differ";
     EXPECT_GE(s.percent(), c.floor_percent) << c.pkt << (c.legacy ? " (legacy)" : "");
 }
 
-TEST(EvrcVectors, HalfRateDecodes)
+TEST(EvrcVectors, HalfRateDecodesAreBitExact)
 {
     const VectorCase cases[] = {
-        {"halfrate/vec_01.h3n0.pkt", "halfrate/vec_01.h3n0.p0.dec", false, 98.0},
-        {"halfrate/vec_02.h3n0.pkt", "halfrate/vec_02.h3n0.p0.dec", false, 98.0},
+        {"halfrate/vec_01.h3n0.pkt", "halfrate/vec_01.h3n0.p0.dec", false, 100.0},
+        {"halfrate/vec_02.h3n0.pkt", "halfrate/vec_02.h3n0.p0.dec", false, 100.0},
         {"synthetic/silence.h3n0.pkt", "synthetic/silence.h3n0.p0.dec", false, 100.0},
         {"synthetic/sine1k_m20dBFS.h3n0.pkt", "synthetic/sine1k_m20dBFS.h3n0.p0.dec", false, 100.0},
-        {"synthetic/noise_m20dBFS.h3n0.pkt", "synthetic/noise_m20dBFS.h3n0.p0.dec", false, 96.0},
+        {"synthetic/noise_m20dBFS.h3n0.pkt", "synthetic/noise_m20dBFS.h3n0.p0.dec", false, 100.0},
     };
     for (const VectorCase &c : cases)
         check(c);
@@ -91,14 +110,14 @@ TEST(EvrcVectors, HalfRateDecodes)
 TEST(EvrcVectors, AllRateDecodes)
 {
     const VectorCase cases[] = {
-        {"official/short/f.pkt", "official/short/f_npf.dec", false, 60.0},
-        {"official/short/m.pkt", "official/short/m_npf.dec", false, 65.0},
-        {"official/long/vec_01.pkt", "halfrate/vec_01.p0.dec", false, 80.0},
-        {"official/long/vec_02.pkt", "halfrate/vec_02.p0.dec", false, 75.0},
-        {"official/short/f.pkt", "official/short/f_npf.dec", true, 90.0},
-        {"official/short/m.pkt", "official/short/m_npf.dec", true, 90.0},
-        {"official/long/vec_01.pkt", "halfrate/vec_01.p0.dec", true, 85.0},
-        {"official/long/vec_02.pkt", "halfrate/vec_02.p0.dec", true, 90.0},
+        {"official/short/f.pkt", "official/short/f_npf.dec", false, 65.0},
+        {"official/short/m.pkt", "official/short/m_npf.dec", false, 70.0},
+        {"official/long/vec_01.pkt", "halfrate/vec_01.p0.dec", false, 83.0},
+        {"official/long/vec_02.pkt", "halfrate/vec_02.p0.dec", false, 80.0},
+        {"official/short/f.pkt", "official/short/f_npf.dec", true, 98.0},
+        {"official/short/m.pkt", "official/short/m_npf.dec", true, 97.0},
+        {"official/long/vec_01.pkt", "halfrate/vec_01.p0.dec", true, 88.0},
+        {"official/long/vec_02.pkt", "halfrate/vec_02.p0.dec", true, 94.0},
     };
     for (const VectorCase &c : cases)
         check(c);
@@ -107,8 +126,8 @@ TEST(EvrcVectors, AllRateDecodes)
 TEST(EvrcVectors, ErasureDecodes)
 {
     const VectorCase cases[] = {
-        {"erasure/vec_10_2.pkt", "erasure/vec_10_2.p0.dec", false, 50.0},
-        {"erasure/vec_10_2.pkt", "erasure/vec_10_2.p0.dec", true, 70.0},
+        {"erasure/vec_10_2.pkt", "erasure/vec_10_2.p0.dec", false, 55.0},
+        {"erasure/vec_10_2.pkt", "erasure/vec_10_2.p0.dec", true, 82.0},
     };
     for (const VectorCase &c : cases)
         check(c);
