@@ -13,6 +13,7 @@
 
 using media_test::engine;
 using media_test::file_opts;
+using media_test::in_periods;
 using ptt::test::TempCwd;
 using ptt::test::wait_until;
 
@@ -33,13 +34,6 @@ std::vector<int16_t> ramp(size_t n)
     for (size_t i = 0; i < n; i++)
         v[i] = static_cast<int16_t>(i % 30000);
     return v;
-}
-
-uint64_t in_periods()
-{
-    wave_file_stats st;
-    wave_file_get_stats(&st);
-    return st.in_periods;
 }
 
 struct collected {
@@ -80,14 +74,7 @@ std::vector<std::vector<uint8_t>> read_frames(engine &e)
 {
     std::vector<std::vector<uint8_t>> out;
     hal_sound *s = hal_ctx_get_sound(e.ctx());
-    e.run([&] {
-        const hal_sound_frame *f;
-        while ((f = hal_sound_read_frame(s)) != nullptr) {
-            const uint8_t *p = reinterpret_cast<const uint8_t *>(f);
-            out.emplace_back(p, p + 4 + f->size);
-        }
-        return 0;
-    });
+    e.run([&] { return media_test::take_recorded_frames(s, out); });
     return out;
 }
 
@@ -427,14 +414,7 @@ TEST(HalDsp, NullAlsaRecordAndPlay)
         ASSERT_EQ(run([&] { return hal_sound_start_record(s, 0); }), 0);
         std::vector<std::vector<uint8_t>> frames;
         ASSERT_TRUE(wait_until([&] {
-            run([&] {
-                const hal_sound_frame *f;
-                while ((f = hal_sound_read_frame(s)) != nullptr) {
-                    const uint8_t *p = reinterpret_cast<const uint8_t *>(f);
-                    frames.emplace_back(p, p + 4 + f->size);
-                }
-                return 0;
-            });
+            run([&] { return media_test::take_recorded_frames(s, frames); });
             return frames.size() >= 10;
         }));
         ASSERT_EQ(run([&] { return hal_sound_stop_record(s); }), 0);
