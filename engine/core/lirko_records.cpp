@@ -17,6 +17,21 @@ int lirko_copy_text(char *dst, size_t size, const char *src)
     return cut;
 }
 
+// The member and user records carry the same description of a user under
+// the same field names.
+template <typename Record> static void fill_user_fields(Record *out, const cache_user *u)
+{
+    out->role = u->role;
+    out->online = u->online;
+    out->has_role = u->has_role;
+    out->audio_enabled = u->audio_enabled;
+    out->location_on = u->location_on;
+    out->location_period = u->location_period;
+    lirko_copy_text(out->name, sizeof(out->name), u->name);
+    out->encrypt_on = u->encrypt_on;
+    out->sort_weight = u->sort_weight;
+}
+
 void lirko_fill_win_group(win_group_t *out, const cache_group *g)
 {
     if (!out || !g)
@@ -40,18 +55,8 @@ void lirko_fill_win_member(win_member_t *out, gid_t gid, const member_entry *e)
     out->uid = e->uid;
     out->ingroup = e->ingroup;
     out->has_gid = 1;
-    const cache_user *u = e->user;
-    if (!u)
-        return;
-    out->role = u->role;
-    out->online = u->online;
-    out->has_role = u->has_role;
-    out->audio_enabled = u->audio_enabled;
-    out->location_on = u->location_on;
-    out->location_period = u->location_period;
-    lirko_copy_text(out->name, sizeof(out->name), u->name);
-    out->encrypt_on = u->encrypt_on;
-    out->sort_weight = u->sort_weight;
+    if (e->user)
+        fill_user_fields(out, e->user);
 }
 
 void lirko_fill_win_user(win_user_t *out, const cache_user *u)
@@ -60,15 +65,7 @@ void lirko_fill_win_user(win_user_t *out, const cache_user *u)
         return;
     out->gid = u->gid;
     out->uid = u->uid;
-    out->role = u->role;
-    out->online = u->online;
     out->has_gid = u->has_gid;
-    out->has_role = u->has_role;
-    out->audio_enabled = u->audio_enabled;
-    out->location_on = u->location_on;
-    out->location_period = u->location_period;
-    lirko_copy_text(out->name, sizeof(out->name), u->name);
-    out->encrypt_on = u->encrypt_on;
     out->has_encrypt = u->has_encrypt;
-    out->sort_weight = u->sort_weight;
+    fill_user_fields(out, u);
 }

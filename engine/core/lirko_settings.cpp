@@ -25,6 +25,27 @@ static int save(hal_ini *ini)
     return ini ? hal_ini_save(ini) : -1;
 }
 
+// Sets [section] key to value (NULL leaves it as it is) and saves the file;
+// fn names the caller in the log.
+static int save_setting(lirko_t *engine, const char *fn, const char *section, const char *key,
+                        const char *value)
+{
+    hal_ini *ini = ini_of(engine);
+    if (!ini)
+        return -1;
+    hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "%s begin", fn);
+    if (value)
+        hal_ini_replace(ini, section, key, value);
+    return save(ini);
+}
+
+// A saved number; 0 when it is missing.
+static int saved_int(lirko_t *engine, const char *section, const char *key)
+{
+    const char *v = hal_ini_find(ini_of(engine), section, key);
+    return v ? atoi(v) : 0;
+}
+
 int lirko_save_account(lirko_t *engine, const char *account, const char *password, int role)
 {
     hal_ini *ini = ini_of(engine);
@@ -75,19 +96,12 @@ const char *lirko_get_saved_password(lirko_t *engine)
 
 int lirko_get_saved_role(lirko_t *engine)
 {
-    const char *v = hal_ini_find(ini_of(engine), "account", "role");
-    return v ? atoi(v) : 0;
+    return saved_int(engine, "account", "role");
 }
 
 int lirko_save_context(lirko_t *engine, const char *context)
 {
-    hal_ini *ini = ini_of(engine);
-    if (!ini)
-        return -1;
-    hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "lirko_save_context begin");
-    if (context)
-        hal_ini_replace(ini, "account", "context", context);
-    return save(ini);
+    return save_setting(engine, "lirko_save_context", "account", "context", context);
 }
 
 int lirko_has_saved_context(lirko_t *engine)
@@ -111,30 +125,17 @@ int lirko_clear_saved_context(lirko_t *engine)
 
 int lirko_save_dns(lirko_t *engine, const char *dns)
 {
-    hal_ini *ini = ini_of(engine);
-    if (!ini)
-        return -1;
-    hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "lirko_save_dns begin");
-    if (dns)
-        hal_ini_replace(ini, "network", "dns", dns);
-    return save(ini);
+    return save_setting(engine, "lirko_save_dns", "network", "dns", dns);
 }
 
 int lirko_save_record_code(lirko_t *engine, const char *codec)
 {
-    hal_ini *ini = ini_of(engine);
-    if (!ini)
-        return -1;
-    hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "lirko_save_record_code begin");
-    if (codec)
-        hal_ini_replace(ini, "record", "codec", codec);
-    return save(ini);
+    return save_setting(engine, "lirko_save_record_code", "record", "codec", codec);
 }
 
 int lirko_get_saved_record_code(lirko_t *engine)
 {
-    const char *v = hal_ini_find(ini_of(engine), "record", "codec");
-    return v ? atoi(v) : 0;
+    return saved_int(engine, "record", "codec");
 }
 
 int lirko_is_located(lirko_t *engine)

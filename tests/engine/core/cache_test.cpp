@@ -125,12 +125,7 @@ class CacheTest : public EngineFixture
         EngineFixture::SetUp();
         if (HasFatalFailure())
             return;
-        NotifyRecorder::get().target = nullptr;
-        on_looper([&] {
-            lirko_notify_t t = recording_listeners();
-            return lirko_register_notify(engine, &t, this);
-        });
-        NotifyRecorder::get().clear();
+        record_notifications();
     }
 
     // Logs in and waits until the members of every group have arrived.

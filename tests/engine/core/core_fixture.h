@@ -9,6 +9,7 @@
 #include "hal_time.h"
 #include "lirko.h"
 #include "lirko_login.h"
+#include "notify_recorder.h"
 #include "ptt_server.h"
 #include "test_support.h"
 
@@ -103,6 +104,23 @@ class EngineFixture : public ::testing::Test
             ASSERT_TRUE(server.wait_count("ptt.rr.QueryMembers", 1));
         }
         step();
+    }
+
+    // Puts the recording listener table of notify_recorder.h in place of the
+    // fixture's own (errors() and states() then stay as they are), forwarding
+    // each call to target; app_callbacks also records every application
+    // callback. The record starts empty.
+    void record_notifications(const lirko_notify_t *target = nullptr, bool app_callbacks = false)
+    {
+        NotifyRecorder::get().target = target;
+        on_looper([&] {
+            lirko_notify_t t = recording_listeners();
+            lirko_register_notify(engine, &t, this);
+            if (app_callbacks)
+                record_app_callbacks(engine);
+            return 0;
+        });
+        NotifyRecorder::get().clear();
     }
 
     LIRKO_ONLINE_STATUS state()

@@ -37,13 +37,7 @@ class EventsTest : public EngineFixture
         EngineFixture::SetUp();
         if (HasFatalFailure())
             return;
-        NotifyRecorder::get().target = lirko_notify_bridge_table();
-        on_looper([&] {
-            lirko_notify_t t = recording_listeners();
-            lirko_register_notify(engine, &t, this);
-            record_app_callbacks(engine);
-            return 0;
-        });
+        record_notifications(lirko_notify_bridge_table(), true);
         seed_directory();
         NotifyRecorder::get().clear();
     }

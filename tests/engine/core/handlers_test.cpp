@@ -22,12 +22,7 @@ class HandlersTest : public EngineFixture
         EngineFixture::SetUp();
         if (HasFatalFailure())
             return;
-        NotifyRecorder::get().target = nullptr;
-        on_looper([&] {
-            lirko_notify_t t = recording_listeners();
-            return lirko_register_notify(engine, &t, this);
-        });
-        NotifyRecorder::get().clear();
+        record_notifications();
     }
 
     std::vector<NotifyCall> deliver(const ProtobufCMessage &msg)
