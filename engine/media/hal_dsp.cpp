@@ -558,6 +558,26 @@ void drain_record_on_timer(hal_looper *looper, double now, void *arg)
     finish_record(d, -1);
 }
 
+// Marks the end of a play and logs what it played.
+void log_play_stats(hal_dsp *d)
+{
+    d->play_end = hal_time_now();
+    DSP_LOG(d, HAL_LOG_INFO, "play %u samples(underflow %u) in %u ms", d->play_played,
+            d->play_underflow, elapsed_ms(d->play_first, d->play_end));
+}
+
+// A side that reached its end while shutting down (or in full duplex) goes
+// idle; returns the state the end-of-side handler then sees.
+int settle_at_end(hal_dsp *d, int shutdown_state)
+{
+    int st = d->state.load();
+    if (st == shutdown_state || st == HAL_DSP_FULL_DUPLEX) {
+        d->state.store(HAL_DSP_IDLE);
+        st = HAL_DSP_IDLE;
+    }
+    return st;
+}
+
 } // namespace
 
 // ---- Public ------------------------------------------------------------------
@@ -787,9 +807,7 @@ void hal_dsp_stop_play_with_stats(hal_dsp *d)
     if (!d)
         return;
     d->state.store(HAL_DSP_IDLE);
-    d->play_end = hal_time_now();
-    DSP_LOG(d, HAL_LOG_INFO, "play %u samples(underflow %u) in %u ms", d->play_played,
-            d->play_underflow, elapsed_ms(d->play_first, d->play_end));
+    log_play_stats(d);
     hal_dsp_stop_play(d);
 }
 
@@ -800,11 +818,7 @@ void hal_dsp_on_event_play_atend(hal_looper *looper, hal_looper_event *event, vo
     (void)event;
     (void)processor;
     hal_dsp *d = (hal_dsp *)arg;
-    int st = d->state.load();
-    if (st == HAL_DSP_SHUTDOWN_PLAYING || st == HAL_DSP_FULL_DUPLEX) {
-        d->state.store(HAL_DSP_IDLE);
-        st = HAL_DSP_IDLE;
-    }
+    int st = settle_at_end(d, HAL_DSP_SHUTDOWN_PLAYING);
     DSP_LOG(d, HAL_LOG_DEBUG, "hal_dsp_on_event_play_atend start");
     if (st != HAL_DSP_IDLE)
         return;
@@ -812,9 +826,7 @@ void hal_dsp_on_event_play_atend(hal_looper *looper, hal_looper_event *event, vo
     void *hook_arg = d->play_arg;
     int result = d->play_failed ? -1 : 0;
     if (d->play_played > 0) {
-        d->play_end = hal_time_now();
-        DSP_LOG(d, HAL_LOG_INFO, "play %u samples(underflow %u) in %u ms", d->play_played,
-                d->play_underflow, elapsed_ms(d->play_first, d->play_end));
+        log_play_stats(d);
     }
     hal_dsp_stop_play(d);
     if (hook)
@@ -975,11 +987,7 @@ void hal_dsp_on_event_record_atend(hal_looper *looper, hal_looper_event *event, 
     (void)event;
     (void)processor;
     hal_dsp *d = (hal_dsp *)arg;
-    int st = d->state.load();
-    if (st == HAL_DSP_SHUTDOWN_RECORDING || st == HAL_DSP_FULL_DUPLEX) {
-        d->state.store(HAL_DSP_IDLE);
-        st = HAL_DSP_IDLE;
-    }
+    int st = settle_at_end(d, HAL_DSP_SHUTDOWN_RECORDING);
     if (st != HAL_DSP_IDLE)
         return;
     finish_record(d, 0);

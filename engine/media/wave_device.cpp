@@ -411,32 +411,33 @@ void wave_close(wave_dev **pdev)
     *pdev = NULL;
 }
 
-int wave_prepare(wave_dev *dev, wave_hdr *hdr)
+// A buffer the device holds keeps its prepared mark until it comes back.
+static int set_prepared(wave_dev *dev, wave_hdr *hdr, bool prepared)
 {
-    if (!dev || !hdr || !hdr->data || hdr->size < 2)
-        return -1;
     pthread_mutex_lock(&dev->mu);
     int rc = 0;
     if (hdr->flags & WAVE_HDR_INQUEUE)
         rc = WAVE_EBUSY;
-    else
+    else if (prepared)
         hdr->flags |= WAVE_HDR_PREPARED;
+    else
+        hdr->flags &= ~(uint32_t)WAVE_HDR_PREPARED;
     pthread_mutex_unlock(&dev->mu);
     return rc;
+}
+
+int wave_prepare(wave_dev *dev, wave_hdr *hdr)
+{
+    if (!dev || !hdr || !hdr->data || hdr->size < 2)
+        return -1;
+    return set_prepared(dev, hdr, true);
 }
 
 int wave_unprepare(wave_dev *dev, wave_hdr *hdr)
 {
     if (!dev || !hdr)
         return -1;
-    pthread_mutex_lock(&dev->mu);
-    int rc = 0;
-    if (hdr->flags & WAVE_HDR_INQUEUE)
-        rc = WAVE_EBUSY;
-    else
-        hdr->flags &= ~(uint32_t)WAVE_HDR_PREPARED;
-    pthread_mutex_unlock(&dev->mu);
-    return rc;
+    return set_prepared(dev, hdr, false);
 }
 
 static int enqueue(wave_dev *dev, wave_hdr *hdr, wave_dir dir)

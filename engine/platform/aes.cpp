@@ -178,50 +178,42 @@ int aes_set_decrypt_key(const uint8_t *key, int key_bits, aes_key *schedule)
     return 0;
 }
 
-void aes_encrypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LEN],
-                       const aes_key *schedule)
+// Encryption and decryption run the same rounds over their own tables; they
+// differ only in which way ShiftRows turns: output column i takes row k from
+// column i + k for encryption and i - k (that is, i + 3k) for decryption.
+static void crypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LEN],
+                        const uint32_t *rk, const Table &t, const std::array<uint8_t, 256> &sbox,
+                        int turn)
 {
-    const uint32_t *rk = schedule->rd_key;
-    uint32_t s[4], t[4];
+    uint32_t s[4], n[4];
     for (int i = 0; i < 4; i++)
         s[i] = load_be(in + 4 * i) ^ rk[i];
     for (int r = 1; r < kRounds; r++) {
         rk += 4;
         for (int i = 0; i < 4; i++) {
-            t[i] = kTe[0][b(s[i], 0)] ^ kTe[1][b(s[(i + 1) & 3], 1)] ^
-                   kTe[2][b(s[(i + 2) & 3], 2)] ^ kTe[3][b(s[(i + 3) & 3], 3)] ^ rk[i];
+            n[i] = t[0][b(s[i], 0)] ^ t[1][b(s[(i + turn) & 3], 1)] ^
+                   t[2][b(s[(i + 2 * turn) & 3], 2)] ^ t[3][b(s[(i + 3 * turn) & 3], 3)] ^ rk[i];
         }
-        memcpy(s, t, sizeof(s));
+        memcpy(s, n, sizeof(s));
     }
     rk += 4;
     for (int i = 0; i < 4; i++) {
-        uint32_t w = word(kSbox[b(s[i], 0)], kSbox[b(s[(i + 1) & 3], 1)],
-                          kSbox[b(s[(i + 2) & 3], 2)], kSbox[b(s[(i + 3) & 3], 3)]);
+        uint32_t w = word(sbox[b(s[i], 0)], sbox[b(s[(i + turn) & 3], 1)],
+                          sbox[b(s[(i + 2 * turn) & 3], 2)], sbox[b(s[(i + 3 * turn) & 3], 3)]);
         store_be(out + 4 * i, w ^ rk[i]);
     }
+}
+
+void aes_encrypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LEN],
+                       const aes_key *schedule)
+{
+    crypt_block(in, out, schedule->rd_key, kTe, kSbox, 1);
 }
 
 void aes_decrypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LEN],
                        const aes_key *schedule)
 {
-    const uint32_t *rk = schedule->rd_key;
-    uint32_t s[4], t[4];
-    for (int i = 0; i < 4; i++)
-        s[i] = load_be(in + 4 * i) ^ rk[i];
-    for (int r = 1; r < kRounds; r++) {
-        rk += 4;
-        for (int i = 0; i < 4; i++) {
-            t[i] = kTd[0][b(s[i], 0)] ^ kTd[1][b(s[(i + 3) & 3], 1)] ^
-                   kTd[2][b(s[(i + 2) & 3], 2)] ^ kTd[3][b(s[(i + 1) & 3], 3)] ^ rk[i];
-        }
-        memcpy(s, t, sizeof(s));
-    }
-    rk += 4;
-    for (int i = 0; i < 4; i++) {
-        uint32_t w = word(kInvSbox[b(s[i], 0)], kInvSbox[b(s[(i + 3) & 3], 1)],
-                          kInvSbox[b(s[(i + 2) & 3], 2)], kInvSbox[b(s[(i + 1) & 3], 3)]);
-        store_be(out + 4 * i, w ^ rk[i]);
-    }
+    crypt_block(in, out, schedule->rd_key, kTd, kInvSbox, 3);
 }
 
 int aes_ecb_encrypt_pkcs7(const uint8_t *in, int len, uint8_t *out, const uint8_t *key)

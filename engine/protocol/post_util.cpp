@@ -37,6 +37,16 @@ int send_plain(lirko_t *engine, const ProtobufCMessage *msg)
     return p.send_msg(p.connection(engine), msg);
 }
 
+// An optional on/off field: a negative value leaves the setting unchanged
+// on the server (the field is not sent).
+void set_flag(protobuf_c_boolean *has, protobuf_c_boolean *field, int value)
+{
+    if (value < 0)
+        return;
+    *has = 1;
+    *field = value != 0;
+}
+
 bool list_ok(const uint32_t *items, uint32_t count)
 {
     return items || count == 0;
@@ -166,23 +176,10 @@ int post_util_configureuser(lirko_t *engine, const uint32_t *uids, uint32_t coun
     Ptt__Rr__ConfigureUser c = PTT__RR__CONFIGURE_USER__INIT;
     c.n_uids = count;
     c.uids = (uint32_t *)uids;
-    // A negative flag leaves its setting unchanged on the server.
-    if (account_enabled >= 0) {
-        c.has_account_enabled = 1;
-        c.account_enabled = account_enabled != 0;
-    }
-    if (audio_enabled >= 0) {
-        c.has_audio_enabled = 1;
-        c.audio_enabled = audio_enabled != 0;
-    }
-    if (switch_location >= 0) {
-        c.has_switch_location = 1;
-        c.switch_location = switch_location != 0;
-    }
-    if (encrypt_enabled >= 0) {
-        c.has_encrypt_enabled = 1;
-        c.encrypt_enabled = encrypt_enabled != 0;
-    }
+    set_flag(&c.has_account_enabled, &c.account_enabled, account_enabled);
+    set_flag(&c.has_audio_enabled, &c.audio_enabled, audio_enabled);
+    set_flag(&c.has_switch_location, &c.switch_location, switch_location);
+    set_flag(&c.has_encrypt_enabled, &c.encrypt_enabled, encrypt_enabled);
     // The server reads this field as an on/off flag, not as the period.
     c.has_location_report_period = 1;
     c.location_report_period = location_report_period != 0 ? 1 : 0;

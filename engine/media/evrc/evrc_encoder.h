@@ -59,13 +59,15 @@ typedef struct evrc_rate_state {
 // the decision counters.
 typedef struct evrc_ns_state {
     Word16 initialised;
-    Word16 pre_emph_mem; // last input sample (pre-emphasis)
-    Word16 de_emph_mem;  // last output sample (de-emphasis)
-    Word16 overlap[EVRC_NS_OVERLAP];
-    Word16 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK];
-    Word32 ch_energy[EVRC_NS_CHANNELS];
-    Word32 ch_noise[EVRC_NS_CHANNELS];
-    Word32 ch_enrg_long_db[EVRC_NS_CHANNELS]; // Q8 dB
+    Word16 block_count;              // blocks processed, saturating
+    Word16 last_shift;               // normalisation shift of the previous block
+    Word16 pre_emph_mem;             // last input sample (pre-emphasis), at last_shift
+    Word16 overlap[EVRC_NS_OVERLAP]; // analysis overlap, at last_shift
+    Word32 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK]; // synthesis tail, Q16
+    Word32 de_emph_mem;                              // last output sample, Q16
+    Word32 ch_energy[EVRC_NS_CHANNELS];              // Q8
+    Word32 ch_noise[EVRC_NS_CHANNELS];               // Q8
+    Word16 ch_enrg_long_db[EVRC_NS_CHANNELS];        // Q5 dB
     Word16 update_count;
     Word16 last_update_count;
     Word16 hyster_count;

@@ -8,17 +8,19 @@
 
 #include <cstring>
 
-#define NS_BINS (EVRC_NS_FFT / 2)
-#define NS_WIN (EVRC_NS_OVERLAP + EVRC_NS_BLOCK)
-#define NS_TAIL (EVRC_NS_FFT - EVRC_NS_BLOCK)
+#define NS_FFT EVRC_NS_FFT
+#define NS_BLOCK EVRC_NS_BLOCK
+#define NS_OVERLAP EVRC_NS_OVERLAP
+#define NS_WIN (NS_OVERLAP + NS_BLOCK)
+#define NS_TAIL (NS_FFT - NS_BLOCK)
 
-// Energies are Q8; these are the reference's "0 dB input" values.
+// Energies are Q8 ("0 dB input" level set).
 #define NS_INIT_ENERGY 4096
 #define NS_MIN_CHAN_ENERGY 16
 #define NS_MIN_NOISE_ENERGY 16
 #define NS_NOISE_FLOOR 256
+#define NS_INIT_BLOCKS 4
 
-// Decision thresholds (voice metric, SNR indices, counters).
 #define NS_UPDATE_THLD 35
 #define NS_METRIC_THLD 45
 #define NS_INDEX_THLD 12
@@ -28,131 +30,136 @@
 #define NS_HYSTER_CNT_THLD 6
 #define NS_UPDATE_CNT_THLD 50
 
-// dB values are Q8 here.
-#define NS_HIGH_TCE_DB (50 << 8)
-#define NS_LOW_TCE_DB (30 << 8)
-#define NS_DEV_THLD (28 << 8)
-#define NS_MIN_GAIN_DB (-13 << 8)
+// dB values: Q5 for the totals and the long-term estimates, Q21 for the
+// channel SNRs and gains.
+#define NS_HIGH_TCE_DB 1600
+#define NS_LOW_TCE_DB 960
+#define NS_DEV_THLD 896
+#define NS_HIGH_ALPHA 32440
+#define NS_LOW_ALPHA 16383
+#define NS_ALPHA_SLOPE 803
+#define NS_MIN_GAIN_DB (-27262976)
+#define NS_GAIN_SLOPE 14879
+#define NS_LOG10_2_POW31 626255212 // log10(2^31), Q26
+#define NS_LOG10_2_POW8 161614248  // log10(2^8), Q26
+#define NS_TEN_Q10 10270
+#define NS_HALF_STEP_Q21 393216
+#define NS_INV_STEP_Q10 2731
+#define NS_INV_20 1638
 
-// 10 log10(x) in Q8 for x > 0 (x itself any integer scale).
-static Word32 db10(Word32 x)
+// log10(x), Q26, for x > 0.
+static Word32 log10_q26(Word32 x)
 {
-    if (x <= 0)
-        return -(100 << 8);
-    // evrc_log2 gives log2(x / 2^31) / 32 in Q31.
-    int64_t l2 = (int64_t)evrc_log2(x) * 32 + ((int64_t)31 << 31); // log2(x), Q31
-    // 10 log10(2) = 3.0103 (Q13: 24660).
-    return (Word32)((l2 * 24660) >> (31 + 13 - 8));
+    return L_add(L_mpy_ls(evrc_log2(x), 9864), NS_LOG10_2_POW31);
 }
 
-// 10^(db / 20) in Q15 for db <= 0 (Q8).
-static Word16 gain_from_db(Word32 db)
+// 10 log10 of a Q8 energy in dB, Q21.
+static Word32 db_q21(Word32 e)
 {
-    if (db >= 0)
-        return EVRC_MAX_16;
-    // log2 of the gain = db / 20 / log10(2) = db * 0.16610 (Q8 -> Q31 / 32 scale).
-    int64_t l2 = ((int64_t)db * 5443) >> 15; // log2(gain), Q8
-    // evrc_pow2 takes log2 / 32 in Q31.
-    Word32 arg = (Word32)((l2 << 23) / 32);
-    Word32 p = evrc_pow2(arg);
-    return round(p);
+    return L_mpy_ls(L_sub(log10_q26(e), NS_LOG10_2_POW8), NS_TEN_Q10);
 }
 
-// Twiddle product: (a + jb)(wr + j wi) with Q15 twiddles.
-static inline Word32 tw_re(Word32 a, Word32 b, Word16 wr, Word16 wi)
+// 10^x for a Q26 log10 x <= 0: Q31.
+static Word32 exp10_q26(Word32 x)
 {
-    return (Word32)(((int64_t)a * wr - (int64_t)b * wi + 16384) >> 15);
+    return evrc_pow2(L_shl(L_mpy_ls(x, 27213), 2));
 }
 
-static inline Word32 tw_im(Word32 a, Word32 b, Word16 wr, Word16 wi)
+// Complex 64-point transform on interleaved (re, im) pairs. The forward
+// direction halves at every stage (1/64 in all); the inverse keeps the
+// scale, the caller having left headroom for it.
+static void ns_cfft(Word16 *x, int inverse)
 {
-    return (Word32)(((int64_t)a * wi + (int64_t)b * wr + 16384) >> 15);
-}
-
-// Complex radix-2 FFT of 64 points in place (re, im interleaved), unscaled;
-// inverse selects the conjugate twiddles. Inputs stay far below 2^24, so
-// the 32-bit values cannot overflow.
-static void fft64(Word32 *x, int inverse)
-{
-    const int n = NS_BINS;
-    for (int i = 1, j = 0; i < n; i++) {
-        int bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j |= bit;
-        if (i < j) {
-            Word32 t = x[2 * i];
-            x[2 * i] = x[2 * j];
-            x[2 * j] = t;
-            t = x[2 * i + 1];
-            x[2 * i + 1] = x[2 * j + 1];
-            x[2 * j + 1] = t;
+    const Word16 *tw = &evrc_tab_fft_twiddle[0][0];
+    for (Word16 i = 0, j = 0; i < NS_FFT - 2; i += 2) {
+        if (j > i) {
+            Word16 t = x[i];
+            x[i] = x[j];
+            x[j] = t;
+            t = x[i + 1];
+            x[i + 1] = x[j + 1];
+            x[j + 1] = t;
         }
+        Word16 k = NS_FFT / 2;
+        while (j >= k) {
+            j = sub(j, k);
+            k = shr(k, 1);
+        }
+        j = add(j, k);
     }
-    for (int len = 2; len <= n; len <<= 1) {
-        int step = EVRC_NS_FFT / len; // twiddle index step in the 128-point table
-        for (int i = 0; i < n; i += len) {
-            for (int k = 0; k < len / 2; k++) {
-                Word16 wr = evrc_tab_fft_twiddle[k * step][0];
-                Word16 wi = evrc_tab_fft_twiddle[k * step][1];
-                if (inverse)
-                    wi = negate(wi);
-                int a = 2 * (i + k), b = 2 * (i + k + len / 2);
-                Word32 tr = tw_re(x[b], x[b + 1], wr, wi);
-                Word32 ti = tw_im(x[b], x[b + 1], wr, wi);
-                x[b] = x[a] - tr;
-                x[b + 1] = x[a + 1] - ti;
-                x[a] = x[a] + tr;
-                x[a + 1] = x[a + 1] + ti;
+    for (int stage = 0; stage < 6; stage++) {
+        int span = 2 << stage;
+        int step = evrc_tab_fft_stage_step[stage];
+        int ti = 0;
+        for (int j = 0; j < span; j += 2) {
+            for (int k = j; k < NS_FFT; k += 2 * span) {
+                int kj = k + span;
+                Word32 re, im;
+                if (!inverse) {
+                    re = L_msu(L_mult(x[kj], tw[ti]), x[kj + 1], tw[ti + 1]);
+                    im = L_mac(L_mult(x[kj + 1], tw[ti]), x[kj], tw[ti + 1]);
+                } else {
+                    re = L_mac(L_mult(x[kj], tw[ti]), x[kj + 1], tw[ti + 1]);
+                    im = L_msu(L_mult(x[kj + 1], tw[ti]), x[kj], tw[ti + 1]);
+                }
+                Word16 r = round(re), m = round(im);
+                if (!inverse) {
+                    x[kj] = shr(sub(x[k], r), 1);
+                    x[kj + 1] = shr(sub(x[k + 1], m), 1);
+                    x[k] = shr(add(x[k], r), 1);
+                    x[k + 1] = shr(add(x[k + 1], m), 1);
+                } else {
+                    x[kj] = sub(x[k], r);
+                    x[kj + 1] = sub(x[k + 1], m);
+                    x[k] = add(x[k], r);
+                    x[k + 1] = add(x[k + 1], m);
+                }
             }
+            ti += 2 * step;
         }
     }
 }
 
-// Real 128-point transform through the 64-point complex one: bins 0..64
-// (re, im) of the plain DFT, halved.
-static void rfft128(const Word16 *in, Word32 *out)
+// Real 128-point transform through the complex one. Forward: 128 samples in,
+// DC and Nyquist in x[0], x[1], then bins 1..63 as (re, im), all 1/128 of
+// the plain DFT. Inverse: the same layout back to samples.
+static void ns_rfft(Word16 *x, int inverse)
 {
-    Word32 z[2 * NS_BINS];
-    for (int n = 0; n < 2 * NS_BINS; n++)
-        z[n] = in[n];
-    fft64(z, 0);
-    // X[k] = (Z[k] + conj Z[64-k]) / 2 - j W^k (Z[k] - conj Z[64-k]) / 2.
-    for (int k = 0; k <= NS_BINS; k++) {
-        int k1 = k % NS_BINS, k2 = (NS_BINS - k) % NS_BINS;
-        Word32 er = z[2 * k1] + z[2 * k2], ei = z[2 * k1 + 1] - z[2 * k2 + 1];
-        Word32 dr = z[2 * k1] - z[2 * k2], di = z[2 * k1 + 1] + z[2 * k2 + 1];
-        Word16 wr = k < NS_BINS ? evrc_tab_fft_twiddle[k][0] : (Word16)-32768;
-        Word16 wi = k < NS_BINS ? evrc_tab_fft_twiddle[k][1] : (Word16)0;
-        // -j (dr + j di) = di - j dr
-        Word32 tr = tw_re(di, -dr, wr, wi), ti = tw_im(di, -dr, wr, wi);
-        out[2 * k] = (er + tr) >> 2;
-        out[2 * k + 1] = (ei + ti) >> 2;
-    }
-}
 
-// Inverse of rfft128.
-static void irfft128(const Word32 *in, Word32 *out)
-{
-    Word32 z[2 * NS_BINS];
-    for (int k = 0; k < NS_BINS; k++) {
-        int k2 = NS_BINS - k;
-        Word32 er = in[2 * k] + in[2 * k2], ei = in[2 * k + 1] - in[2 * k2 + 1];
-        Word32 dr = in[2 * k] - in[2 * k2], di = in[2 * k + 1] + in[2 * k2 + 1];
-        Word16 wr = evrc_tab_fft_twiddle[k][0], wi = negate(evrc_tab_fft_twiddle[k][1]);
-        // Z[k] = E + j W^-k D
-        Word32 tr = tw_re(dr, di, wr, wi), ti = tw_im(dr, di, wr, wi);
-        z[2 * k] = er - ti;
-        z[2 * k + 1] = ei + tr;
+    const Word16 *tw = &evrc_tab_fft_twiddle[0][0];
+    if (!inverse) {
+        ns_cfft(x, 0);
+        Word16 a = x[0], b = x[1];
+        x[0] = add(a, b);
+        x[1] = sub(a, b);
+        for (int i = 2, j = NS_FFT - 2; i <= NS_FFT / 2; i += 2, j = NS_FFT - i) {
+            Word16 r1 = add(x[i], x[j]);
+            Word16 i1 = sub(x[i + 1], x[j + 1]);
+            Word16 r2 = add(x[i + 1], x[j + 1]);
+            Word16 i2 = sub(x[j], x[i]);
+            Word32 lr = L_deposit_h(r1), li = L_deposit_h(i1);
+            x[i] = round(L_shr(L_msu(L_mac(lr, r2, tw[i]), i2, tw[i + 1]), 1));
+            x[i + 1] = round(L_shr(L_mac(L_mac(li, i2, tw[i]), r2, tw[i + 1]), 1));
+            x[j] = round(L_shr(L_mac(L_mac(lr, r2, tw[j]), i2, tw[j + 1]), 1));
+            x[j + 1] = round(L_shr(L_mac(L_msu(L_negate(li), i2, tw[j]), r2, tw[j + 1]), 1));
+        }
+    } else {
+        Word16 a = x[0], b = x[1];
+        x[0] = shr(add(a, b), 1);
+        x[1] = shr(sub(a, b), 1);
+        for (int i = 2, j = NS_FFT - 2; i <= NS_FFT / 2; i += 2, j = NS_FFT - i) {
+            Word16 r1 = add(x[i], x[j]);
+            Word16 i1 = sub(x[i + 1], x[j + 1]);
+            Word16 r2 = negate(add(x[j + 1], x[i + 1]));
+            Word16 i2 = negate(sub(x[j], x[i]));
+            Word32 lr = L_deposit_h(r1), li = L_deposit_h(i1);
+            x[i] = round(L_shr(L_mac(L_mac(lr, r2, tw[i]), i2, tw[i + 1]), 1));
+            x[i + 1] = round(L_shr(L_msu(L_mac(li, i2, tw[i]), r2, tw[i + 1]), 1));
+            x[j] = round(L_shr(L_msu(L_mac(lr, r2, tw[j]), i2, tw[j + 1]), 1));
+            x[j + 1] = round(L_shr(L_msu(L_msu(L_negate(li), i2, tw[j]), r2, tw[j + 1]), 1));
+        }
+        ns_cfft(x, 1);
     }
-    fft64(z, 1);
-    for (int n = 0; n < 2 * NS_BINS; n++)
-        out[n] = z[n] >> 6;
-}
-
-static Word32 max32(Word32 a, Word32 b)
-{
-    return a > b ? a : b;
 }
 
 static void ns_init(evrc_ns_state *ns)
@@ -160,103 +167,117 @@ static void ns_init(evrc_ns_state *ns)
     memset(ns, 0, sizeof *ns);
     ns->initialised = 1;
     for (int i = 0; i < EVRC_NS_CHANNELS; i++) {
-        ns->ch_energy[i] = 0;
+        ns->ch_energy[i] = NS_INIT_ENERGY;
         ns->ch_noise[i] = NS_INIT_ENERGY;
     }
 }
 
 void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
 {
-    int first = !ns->initialised;
-    if (first)
+    if (!ns->initialised)
         ns_init(ns);
+    if (ns->block_count < EVRC_MAX_16)
+        ns->block_count++;
+    int first = ns->block_count == 1;
 
-    // Pre-emphasis y[n] = x[n] - 0.8 x[n-1], at half scale for headroom.
-    Word16 pre[EVRC_NS_BLOCK];
-    Word16 last = ns->pre_emph_mem;
-    for (int n = 0; n < EVRC_NS_BLOCK; n++) {
-        Word32 acc = L_mult(samples[n], 16384);
-        acc = L_msu(acc, last, 13107);
-        pre[n] = round(acc);
-        last = samples[n];
+    // Normalise the new block; bring the history to the same scale.
+    Word16 x[NS_BLOCK];
+    memcpy(x, samples, sizeof x);
+    Word16 s = evrc_block_normalise(x, NS_BLOCK, 2);
+    Word16 ds = sub(s, ns->last_shift);
+    ns->pre_emph_mem = shift_r(ns->pre_emph_mem, ds);
+    for (int n = 0; n < NS_OVERLAP; n++)
+        ns->overlap[n] = shift_r(ns->overlap[n], ds);
+    ns->last_shift = s;
+
+    Word16 buf[NS_FFT];
+    memcpy(buf, ns->overlap, sizeof ns->overlap);
+    Word16 prev = ns->pre_emph_mem;
+    for (int n = 0; n < NS_BLOCK; n++) {
+        buf[NS_OVERLAP + n] = round(L_mac(L_deposit_h(x[n]), prev, -26214));
+        prev = x[n];
     }
-    ns->pre_emph_mem = last;
-
-    // Analysis frame: overlap, new block, zeros; windowed.
-    Word16 buf[EVRC_NS_FFT];
-    memcpy(buf, ns->overlap, EVRC_NS_OVERLAP * sizeof(Word16));
-    memcpy(buf + EVRC_NS_OVERLAP, pre, EVRC_NS_BLOCK * sizeof(Word16));
-    memset(buf + NS_WIN, 0, (EVRC_NS_FFT - NS_WIN) * sizeof(Word16));
-    memcpy(ns->overlap, pre + EVRC_NS_BLOCK - EVRC_NS_OVERLAP, EVRC_NS_OVERLAP * sizeof(Word16));
+    ns->pre_emph_mem = prev;
+    memcpy(ns->overlap, buf + NS_BLOCK, sizeof ns->overlap);
     for (int n = 0; n < NS_WIN; n++)
         buf[n] = mult_r(buf[n], evrc_tab_ns_window[n]);
-    Word16 shift = evrc_block_normalise(buf, EVRC_NS_FFT, 2);
+    memset(buf + NS_WIN, 0, (NS_FFT - NS_WIN) * sizeof(Word16));
 
-    Word32 dft[2 * (NS_BINS + 1)];
-    rfft128(buf, dft);
+    ns_rfft(buf, 0);
 
-    // Channel energies (Q8 of the per-bin power at the input scale).
-    Word32 ch_db[EVRC_NS_CHANNELS];
-    Word16 snr_idx[EVRC_NS_CHANNELS];
+    // Channel energies, Q8 of the mean |G(k)|^2 with G = 2/128 DFT.
     Word32 tce = 0;
     for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
-        int64_t e = 0;
-        for (int k = lo; k <= hi; k++)
-            e += (int64_t)dft[2 * k] * dft[2 * k] + (int64_t)dft[2 * k + 1] * dft[2 * k + 1];
-        // Per-bin power |DFT|^2 / 128 of the (pre-emphasised) input in Q8:
-        // dft is half the DFT of the normalised, half-scale block.
-        int sh = 2 * shift;
-        int64_t v = e * 32;
-        v = sh >= 0 ? v >> sh : v << -sh;
-        v /= (hi - lo + 1);
-        if (v > EVRC_MAX_32)
-            v = EVRC_MAX_32;
-        Word32 en = (Word32)v;
+        Word32 e = 0;
+        for (int k = lo; k <= hi; k++) {
+            e = L_mac(e, buf[2 * k], buf[2 * k]);
+            e = L_mac(e, buf[2 * k + 1], buf[2 * k + 1]);
+        }
+        if (evrc_tab_ns_channel_scale[c][0]) {
+            e = L_shr(e, evrc_tab_ns_channel_scale[c][1]);
+        } else {
+            Word16 nrm = norm_l(e);
+            e = L_shr(L_mult(extract_h(L_shl(e, nrm)), evrc_tab_ns_channel_scale[c][1]), nrm);
+        }
+        // Undo the block scaling (2s in power); G = 2/128 DFT is twice the
+        // transform's output, and L_mac doubled the squares: Q8 needs << 7.
+        e = L_shr(e, sub(shl(s, 1), 7));
         if (first)
-            ns->ch_energy[c] = en;
+            ns->ch_energy[c] = e;
         else
             ns->ch_energy[c] =
-                L_add(L_mpy_ll(ns->ch_energy[c], 1181116006), L_mpy_ll(en, 966367642));
-        ns->ch_energy[c] = max32(ns->ch_energy[c], NS_MIN_CHAN_ENERGY);
+                L_add(L_mpy_ll(ns->ch_energy[c], 1181116006), L_mpy_ll(e, 966367642));
+        if (ns->ch_energy[c] < NS_MIN_CHAN_ENERGY)
+            ns->ch_energy[c] = NS_MIN_CHAN_ENERGY;
         tce = L_add(tce, ns->ch_energy[c]);
-        ch_db[c] = db10(ns->ch_energy[c]);
-        // Channel SNR in steps of 0.375 dB.
-        Word32 snr = ch_db[c] - db10(ns->ch_noise[c]);
-        Word32 q = (snr + 48) * 2731 >> 18; // (snr + 0.1875 dB) / 0.375 dB
+    }
+
+    // The first blocks seed the noise estimate from the signal itself.
+    if (ns->block_count <= NS_INIT_BLOCKS) {
+        for (int c = 0; c < EVRC_NS_CHANNELS; c++)
+            ns->ch_noise[c] = ns->ch_energy[c] < NS_INIT_ENERGY ? NS_INIT_ENERGY : ns->ch_energy[c];
+    }
+
+    // Channel SNRs quantised in 0.375 dB steps, and the voice metric.
+    Word16 snr_idx[EVRC_NS_CHANNELS];
+    Word16 vm = 0;
+    for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
+        Word32 l = L_sub(log10_q26(ns->ch_energy[c]), log10_q26(ns->ch_noise[c]));
+        Word32 db = L_mpy_ls(l, NS_TEN_Q10);
+        Word16 q = extract_h(L_mpy_ls(L_add(db, NS_HALF_STEP_Q21), NS_INV_STEP_Q10));
         if (q < 0)
             q = 0;
         if (q > 89)
             q = 89;
-        snr_idx[c] = (Word16)q;
+        snr_idx[c] = q;
+        vm = add(vm, (Word16)evrc_tab_ns_voice_metric[q]);
     }
 
-    Word32 vm = 0;
+    // Spectral deviation against the long-term log spectrum (Q5 dB).
+    Word16 ch_db[EVRC_NS_CHANNELS];
     for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-        vm += evrc_tab_ns_voice_metric[snr_idx[c]];
-
-    // Spectral deviation from the long-term channel energies.
-    Word32 dev = 0;
-    for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-        if (first)
+        ch_db[c] = extract_h(db_q21(ns->ch_energy[c]));
+    Word16 tce_db = extract_h(db_q21(tce));
+    Word16 dev = 0;
+    if (first) {
+        for (int c = 0; c < EVRC_NS_CHANNELS; c++)
             ns->ch_enrg_long_db[c] = ch_db[c];
-        Word32 d = ns->ch_enrg_long_db[c] - ch_db[c];
-        dev += d < 0 ? -d : d;
+    } else {
+        for (int c = 0; c < EVRC_NS_CHANNELS; c++)
+            dev = add(dev, abs_s(sub(ns->ch_enrg_long_db[c], ch_db[c])));
     }
-    Word32 tce_db = db10(tce);
-    Word32 alpha; // Q15
+    Word16 alpha;
     if (tce_db > NS_HIGH_TCE_DB)
-        alpha = 32440;
+        alpha = NS_HIGH_ALPHA;
     else if (tce_db < NS_LOW_TCE_DB)
-        alpha = 16383;
+        alpha = NS_LOW_ALPHA;
     else
-        alpha = 32440 - (((NS_HIGH_TCE_DB - tce_db) * 803) >> 8) / 1;
-    if (alpha < 16383)
-        alpha = 16383;
+        alpha = sub(NS_HIGH_ALPHA,
+                    extract_l(L_shr(L_mult(sub(NS_HIGH_TCE_DB, tce_db), NS_ALPHA_SLOPE), 6)));
     for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-        ns->ch_enrg_long_db[c] = (Word32)(((int64_t)alpha * ns->ch_enrg_long_db[c] +
-                                           (int64_t)(32768 - alpha) * ch_db[c]) >>
-                                          15);
+        ns->ch_enrg_long_db[c] =
+            round(L_mac(L_mult(alpha, ns->ch_enrg_long_db[c]), sub(EVRC_MAX_16, alpha), ch_db[c]));
 
     // Noise update decision.
     int update = 0;
@@ -276,78 +297,60 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
     if (ns->hyster_count > NS_HYSTER_CNT_THLD)
         ns->update_count = 0;
 
-    // SNR setback: with little evidence of speech, low channel SNRs count as 1.
-    int index_cnt = 0;
+    // With little evidence of speech, weak channels are set back to the floor.
+    Word16 index_cnt = 0;
     for (int c = 5; c < EVRC_NS_CHANNELS; c++)
         if (snr_idx[c] >= NS_INDEX_THLD)
             index_cnt++;
-    Word16 q_snr[EVRC_NS_CHANNELS];
-    for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-        q_snr[c] = snr_idx[c];
-        if (vm <= NS_METRIC_THLD || index_cnt <= NS_INDEX_CNT_THLD)
-            if (q_snr[c] <= NS_SETBACK_THLD)
-                q_snr[c] = 1;
-    }
+    if (vm <= NS_METRIC_THLD || index_cnt <= NS_INDEX_CNT_THLD)
+        for (int c = 0; c < EVRC_NS_CHANNELS; c++)
+            if (snr_idx[c] <= NS_SETBACK_THLD)
+                snr_idx[c] = 1;
 
-    // Overall noise level sets the gain floor: no suppression below the
-    // "0 dB" noise level, at most 13 dB for loud noise.
+    // Gain floor from the total noise estimate, at most 13 dB down.
     Word32 tne = 0;
     for (int c = 0; c < EVRC_NS_CHANNELS; c++)
         tne = L_add(tne, ns->ch_noise[c]);
-    Word32 gn = -(db10(tne) - db10(NS_NOISE_FLOOR * EVRC_NS_CHANNELS));
+    Word32 gn = L_negate(db_q21(tne));
     if (gn < NS_MIN_GAIN_DB)
         gn = NS_MIN_GAIN_DB;
-    if (gn > 0)
-        gn = 0;
     for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-        // 0.45 dB of gain per 0.375 dB step of SNR above the threshold.
-        Word32 g = ((Word32)(q_snr[c] - NS_SNR_THLD) * 96 * 14879 >> 15) + gn;
-        if (g > 0)
-            g = 0;
-        if (g < NS_MIN_GAIN_DB)
-            g = NS_MIN_GAIN_DB;
-        Word16 gq = gain_from_db(g);
+        Word16 q = snr_idx[c];
+        if (q < NS_SNR_THLD)
+            q = NS_SNR_THLD;
+        Word32 g = L_add(L_shl(L_mult(sub(q, NS_SNR_THLD), NS_GAIN_SLOPE), 5), gn);
+        Word16 gq = g >= 0 ? EVRC_MAX_16 : round(exp10_q26(L_shl(L_mpy_ls(g, NS_INV_20), 5)));
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
         for (int k = lo; k <= hi; k++) {
-            dft[2 * k] = L_mpy_ls(dft[2 * k], gq);
-            dft[2 * k + 1] = L_mpy_ls(dft[2 * k + 1], gq);
+            buf[2 * k] = mult_r(buf[2 * k], gq);
+            buf[2 * k + 1] = mult_r(buf[2 * k + 1], gq);
         }
     }
-    // Bins outside the channels (DC, the lowest and the top) are removed.
-    dft[0] = dft[1] = dft[2] = dft[3] = 0;
-    dft[2 * NS_BINS] = dft[2 * NS_BINS + 1] = 0;
 
     if (update) {
         for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
             Word32 n = L_add(L_mpy_ls(ns->ch_noise[c], 29490), L_mpy_ls(ns->ch_energy[c], 3277));
-            ns->ch_noise[c] = max32(n, NS_MIN_NOISE_ENERGY);
+            ns->ch_noise[c] = n < NS_MIN_NOISE_ENERGY ? NS_MIN_NOISE_ENERGY : n;
         }
     }
 
-    // Synthesis: inverse transform, overlap-add, de-emphasis, scaling undone
-    // with one extra bit (the -6 dB the analysis expects).
-    Word32 y[EVRC_NS_FFT];
-    irfft128(dft, y);
-    // Back from the normalised block to the half-scale pre-emphasised one.
-    Word32 out32[EVRC_NS_FFT];
-    for (int n = 0; n < EVRC_NS_FFT; n++)
-        out32[n] = L_shr(y[n], shift);
-    Word16 de = ns->de_emph_mem;
-    for (int n = 0; n < EVRC_NS_BLOCK; n++) {
-        Word32 v = out32[n];
-        if (n < NS_TAIL)
-            v = L_add(v, L_deposit_l(ns->out_overlap[n]));
-        // The pre-emphasis worked at half scale, which is the 6 dB the
-        // analysis expects: de-emphasis keeps it.
-        Word32 acc = L_add(L_shl(v, 16), L_mult(de, 26214));
-        de = round(acc);
-        samples[n] = de;
+    // Synthesis at full precision in 32 bits: inverse transform with 4 bits
+    // of headroom, back to the input scale (with the extra halving the
+    // analysis expects), overlap-add, de-emphasis.
+    Word16 s2 = evrc_block_normalise(buf, NS_FFT, 4);
+    ns_rfft(buf, 1);
+    Word16 back = add(add(s, s2), 1);
+    Word32 y[NS_FFT];
+    for (int n = 0; n < NS_FFT; n++)
+        y[n] = L_shr(L_deposit_h(buf[n]), back);
+    for (int n = 0; n < NS_TAIL; n++)
+        y[n] = L_add(y[n], ns->out_overlap[n]);
+    for (int n = 0; n < NS_TAIL; n++)
+        ns->out_overlap[n] = y[NS_BLOCK + n];
+    Word32 de = ns->de_emph_mem;
+    for (int n = 0; n < NS_BLOCK; n++) {
+        de = L_add(y[n], L_mpy_ls(de, 26214));
+        samples[n] = round(de);
     }
     ns->de_emph_mem = de;
-    for (int n = 0; n < NS_TAIL; n++) {
-        Word32 v = out32[EVRC_NS_BLOCK + n];
-        if (EVRC_NS_BLOCK + n < NS_TAIL)
-            v = L_add(v, L_deposit_l(ns->out_overlap[EVRC_NS_BLOCK + n]));
-        ns->out_overlap[n] = (Word16)(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
-    }
 }

@@ -1,9 +1,11 @@
 // Helpers of the sound tests: WAV files, a platform context over a file
-// sound device, running code on the looper, and signal measures.
+// sound device, running code on the looper, recorded frames and signal
+// measures.
 #pragma once
 
 #include "hal_ctx.h"
 #include "hal_looper.h"
+#include "hal_sound.h"
 #include "test_support.h"
 #include "wave.h"
 
@@ -135,6 +137,26 @@ inline int on_looper(hal_ctx *ctx, const std::function<int()> &fn)
     return hal_looper_exec(
         hal_ctx_get_looper(ctx),
         [](hal_looper *, void *arg) { return (*static_cast<box *>(arg)->fn)(); }, &b);
+}
+
+// Capture periods the file sound device has delivered so far.
+inline uint64_t in_periods()
+{
+    wave_file_stats st;
+    wave_file_get_stats(&st);
+    return st.in_periods;
+}
+
+// Appends every recorded frame waiting now, header included, to out. Runs on
+// the looper; returns 0 for on_looper.
+inline int take_recorded_frames(hal_sound *s, std::vector<std::vector<uint8_t>> &out)
+{
+    const hal_sound_frame *f;
+    while ((f = hal_sound_read_frame(s)) != nullptr) {
+        const uint8_t *p = reinterpret_cast<const uint8_t *>(f);
+        out.emplace_back(p, p + 4 + f->size);
+    }
+    return 0;
 }
 
 // A platform context in the current directory over a file sound device,

@@ -9,6 +9,7 @@
 
 using media_test::engine;
 using media_test::file_opts;
+using media_test::in_periods;
 using ptt::test::TempCwd;
 using ptt::test::wait_until;
 
@@ -27,13 +28,6 @@ void on_play_end(hal_sound *, int, void *arg)
     p->calls++;
 }
 
-uint64_t in_periods()
-{
-    wave_file_stats st;
-    wave_file_get_stats(&st);
-    return st.in_periods;
-}
-
 // Records the whole clip as coded frames, then plays them into out.wav.
 // Returns the frames recorded.
 size_t record_and_play(engine &e, size_t samples)
@@ -46,14 +40,7 @@ size_t record_and_play(engine &e, size_t samples)
     wave_file_pump(WAVE_IN, static_cast<uint32_t>(periods));
     EXPECT_TRUE(wait_until(
         [&] {
-            e.run([&] {
-                const hal_sound_frame *f;
-                while ((f = hal_sound_read_frame(s)) != nullptr) {
-                    const uint8_t *p = reinterpret_cast<const uint8_t *>(f);
-                    frames.emplace_back(p, p + 4 + f->size);
-                }
-                return 0;
-            });
+            e.run([&] { return media_test::take_recorded_frames(s, frames); });
             return in_periods() >= want && frames.size() >= periods;
         },
         std::chrono::seconds(20)));

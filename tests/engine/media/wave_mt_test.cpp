@@ -2,6 +2,7 @@
 // on the device thread, reset and close, pacing, the WAV files, failure
 // injection and the beep.
 #include "lirko_audio_device.h"
+#include "media_test_util.h"
 #include "test_support.h"
 #include "wave.h"
 
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+using media_test::file_opts;
 using ptt::test::TempCwd;
 using ptt::test::wait_until;
 
@@ -64,6 +66,21 @@ struct buffer {
     }
 };
 
+// Captures from device 0 into one buffer: pumps `periods` periods, waits
+// until that many have been delivered, then closes the device.
+void capture_pumped(events &ev, uint32_t periods)
+{
+    wave_dev *dev = nullptr;
+    ASSERT_EQ(wave_open(&dev, WAVE_IN, 0, on_wave, &ev), 0);
+    buffer b;
+    ASSERT_EQ(wave_prepare(dev, &b.hdr), 0);
+    ASSERT_EQ(wave_add_buffer(dev, &b.hdr), 0);
+    ASSERT_EQ(wave_start(dev), 0);
+    wave_file_pump(WAVE_IN, periods);
+    ASSERT_TRUE(wait_until([&] { return ev.count(WAVE_MSG_DATA) == periods; }));
+    wave_close(&dev);
+}
+
 std::string le16(const std::vector<int16_t> &pcm)
 {
     std::string s(pcm.size() * 2, '\0');
@@ -96,16 +113,6 @@ std::vector<int16_t> read_wav(const std::string &path)
         pcm[i] = static_cast<int16_t>(static_cast<uint8_t>(b[44 + 2 * i]) |
                                       static_cast<uint8_t>(b[45 + 2 * i]) << 8);
     return pcm;
-}
-
-wave_file_opts file_opts(const std::string &in, const std::string &out, wave_pacing pacing)
-{
-    wave_file_opts o{};
-    snprintf(o.in_path, sizeof(o.in_path), "%s", in.c_str());
-    snprintf(o.out_path, sizeof(o.out_path), "%s", out.c_str());
-    o.pacing = pacing;
-    o.fail_write_after = -1;
-    return o;
 }
 
 std::vector<int16_t> ramp(size_t n)
@@ -214,15 +221,7 @@ TEST(WaveFile, LoopingCaptureWrapsAround)
     ASSERT_EQ(wave_set_backend(WAVE_BACKEND_FILE, &o), 0);
     events ev;
     ev.requeue = true;
-    wave_dev *dev = nullptr;
-    ASSERT_EQ(wave_open(&dev, WAVE_IN, 0, on_wave, &ev), 0);
-    buffer b;
-    ASSERT_EQ(wave_prepare(dev, &b.hdr), 0);
-    ASSERT_EQ(wave_add_buffer(dev, &b.hdr), 0);
-    ASSERT_EQ(wave_start(dev), 0);
-    wave_file_pump(WAVE_IN, 2);
-    ASSERT_TRUE(wait_until([&] { return ev.count(WAVE_MSG_DATA) == 2; }));
-    wave_close(&dev);
+    ASSERT_NO_FATAL_FAILURE(capture_pumped(ev, 2));
     std::lock_guard<std::mutex> g(ev.mu);
     for (size_t k = 0; k < 2; k++)
         for (size_t i = 0; i < WAVE_PERIOD; i++)
@@ -251,15 +250,7 @@ TEST(WaveFile, WavInputIsReadAndOtherFormatsRefused)
     o = file_opts("made.wav", "", WAVE_PACE_PUMPED);
     ASSERT_EQ(wave_set_backend(WAVE_BACKEND_FILE, &o), 0);
     events ev;
-    wave_dev *dev = nullptr;
-    ASSERT_EQ(wave_open(&dev, WAVE_IN, 0, on_wave, &ev), 0);
-    buffer b;
-    ASSERT_EQ(wave_prepare(dev, &b.hdr), 0);
-    ASSERT_EQ(wave_add_buffer(dev, &b.hdr), 0);
-    ASSERT_EQ(wave_start(dev), 0);
-    wave_file_pump(WAVE_IN, 1);
-    ASSERT_TRUE(wait_until([&] { return ev.count(WAVE_MSG_DATA) == 1; }));
-    wave_close(&dev);
+    ASSERT_NO_FATAL_FAILURE(capture_pumped(ev, 1));
     EXPECT_EQ(ev.data[0], ob.pcm);
 
     // A 16 kHz WAV is not a capture this device can give.
@@ -269,6 +260,7 @@ TEST(WaveFile, WavInputIsReadAndOtherFormatsRefused)
     ASSERT_TRUE(ptt::test::write_file("16k.wav", w));
     o = file_opts("16k.wav", "", WAVE_PACE_PUMPED);
     ASSERT_EQ(wave_set_backend(WAVE_BACKEND_FILE, &o), 0);
+    wave_dev *dev = nullptr;
     EXPECT_EQ(wave_open(&dev, WAVE_IN, 0, on_wave, &ev), -1);
     EXPECT_EQ(dev, nullptr);
     o = file_opts("missing.wav", "", WAVE_PACE_PUMPED);

@@ -164,14 +164,17 @@ TEST(EvrcEncoderVectors, HalfRate)
         check(c);
 }
 
-// The standard's default: rates 1..4, noise suppression on.
+// The standard's default: rates 1..4, noise suppression on. The rate words
+// follow the suppressor's output; on vec_01 the reference stops shaping the
+// spectrum after the digital silence near frame 885 while this suppressor
+// keeps tracking the background, which costs most of that file's misses.
 TEST(EvrcEncoderVectors, AllRate)
 {
     const EncodeCase cases[] = {
-        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 0.0, 96.0},
-        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 0.0, 99.0},
-        {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 2.0, 91.5},
-        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 0.0, 88.5},
+        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 1.0, 99.0},
+        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 2.0, 100.0},
+        {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 0.3, 90.0},
+        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 1.0, 98.0},
     };
     for (const EncodeCase &c : cases)
         check(c);
@@ -350,34 +353,37 @@ double power_db(const std::vector<int16_t> &x, size_t from)
     return 10 * log10(e / (double)(x.size() - from) + 1e-9);
 }
 
-TEST(EvrcNoiseSuppression, ToneKeptNoiseReduced)
+// The suppressor learns a steady background, takes it down by the full
+// 13 dB (on top of the 6 dB every output loses), and lets a tone that rises
+// well above it through at the plain 6 dB.
+TEST(EvrcNoiseSuppression, BackgroundReducedToneKept)
 {
-    const size_t n = 600 * EVRC_NS_BLOCK;
-    std::vector<int16_t> tone(n), noise(n);
+    const size_t noise_blocks = 300, tone_blocks = 40;
+    const size_t n = (noise_blocks + tone_blocks) * EVRC_NS_BLOCK;
+    std::vector<int16_t> in(n);
     uint32_t seed = 12345;
     for (size_t i = 0; i < n; i++) {
-        tone[i] = (int16_t)lrint(8000 * sin(2 * M_PI * 1000 * (double)i / 8000));
         seed = seed * 1103515245u + 12345u;
-        noise[i] = (int16_t)((int)((seed >> 16) % 4001) - 2000);
+        double v = (double)((int)((seed >> 16) % 4001) - 2000);
+        if (i >= noise_blocks * EVRC_NS_BLOCK)
+            v += 8000 * sin(2 * M_PI * 1000 * (double)i / 8000);
+        in[i] = (int16_t)lrint(v);
     }
-    auto run = [&](std::vector<int16_t> x) {
-        evrc_ns_state ns;
-        memset(&ns, 0, sizeof ns);
-        for (size_t f = 0; f < n / EVRC_NS_BLOCK; f++)
-            evrc_noise_suppress(&ns, &x[f * EVRC_NS_BLOCK]);
-        EXPECT_EQ(ns.initialised, 1);
-        return x;
+    std::vector<int16_t> out = in;
+    evrc_ns_state ns;
+    memset(&ns, 0, sizeof ns);
+    for (size_t f = 0; f < n / EVRC_NS_BLOCK; f++)
+        evrc_noise_suppress(&ns, &out[f * EVRC_NS_BLOCK]);
+    EXPECT_EQ(ns.initialised, 1);
+    auto segment_db = [](const std::vector<int16_t> &x, size_t from, size_t to) {
+        return power_db(std::vector<int16_t>(x.begin() + from, x.begin() + to), 0);
     };
-    std::vector<int16_t> t = run(tone), z = run(noise);
-    // The output is 6 dB down by design; a clean tone loses nothing more
-    // (until, being stationary for a second, it counts as background).
-    std::vector<int16_t> t_early(t.begin(), t.begin() + 40 * EVRC_NS_BLOCK);
-    std::vector<int16_t> tone_early(tone.begin(), tone.begin() + 40 * EVRC_NS_BLOCK);
-    EXPECT_NEAR(power_db(t_early, 10 * EVRC_NS_BLOCK) - power_db(tone_early, 10 * EVRC_NS_BLOCK),
-                -6.0, 1.0);
-    size_t settle = 400 * EVRC_NS_BLOCK;
-    // Stationary noise is taken down by the full 13 dB on top of that.
-    EXPECT_LT(power_db(z, settle) - power_db(noise, settle), -6.0 - 10.0);
+    size_t b = EVRC_NS_BLOCK;
+    double noise_gain = segment_db(out, 200 * b, 300 * b) - segment_db(in, 200 * b, 300 * b);
+    double tone_gain = segment_db(out, 310 * b, 340 * b) - segment_db(in, 310 * b, 340 * b);
+    EXPECT_LT(noise_gain, -6.0 - 10.0);
+    EXPECT_GT(noise_gain, -6.0 - 14.0);
+    EXPECT_NEAR(tone_gain, -6.0, 1.0);
 }
 
 TEST(EvrcAnalysis, SilentFrame)

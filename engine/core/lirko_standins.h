@@ -1,0 +1,79 @@
+// Minimal stand-ins for the engine modules that are made in lirko_modules_new
+// but built elsewhere: the directory cache, the audio focus manager, the
+// broadcast player and the session set. Each keeps the module's place in the
+// creation order and registers what the module registers at creation, so the
+// handler order on the dispatcher (the cache's LoginAck handler before the
+// engine's) and the event subscriptions hold before the real modules arrive.
+//
+// Each stand-in steps aside by itself once its module's own header exists in
+// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h); this
+// header then includes the real one.
+#ifndef LIRKO_STANDINS_H
+#define LIRKO_STANDINS_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct lirko_t lirko_t;
+
+#if __has_include("cache.h")
+#include "cache.h"
+#else
+#define LIRKO_STANDIN_CACHE 1
+typedef struct cache cache;
+// Registers the cache's LoginAck handler; NULL when memory runs out.
+cache *cache_new(lirko_t *engine);
+void cache_destroy(cache **cache);
+void cache_clear(cache *cache);
+#endif
+
+#if __has_include("focus_manager.h")
+#include "focus_manager.h"
+#else
+#define LIRKO_STANDIN_FOCUS 1
+typedef struct focus_manager_t focus_manager_t;
+focus_manager_t *focus_manager_new(void);
+void focus_manager_destroy(focus_manager_t **manager);
+void focus_manager_clear(focus_manager_t *manager);
+#endif
+
+#if __has_include("broadcast.h")
+#include "broadcast.h"
+#else
+#define LIRKO_STANDIN_BROADCAST 1
+typedef struct broadcast_t broadcast_t;
+// Subscribes broadcast_update then broadcast_startplay; NULL when either
+// subscription fails (the first is withdrawn again).
+broadcast_t *broadcast_new(lirko_t *engine);
+void broadcast_destroy(broadcast_t **broadcast);
+// Number of received broadcasts still waiting to be played: none until the
+// player exists.
+uint32_t broadcast_pending_count(const broadcast_t *broadcast);
+#endif
+
+#if __has_include("sessionset.h")
+#include "sessionset.h"
+#else
+#define LIRKO_STANDIN_SESSIONSET 1
+typedef struct sessionset sessionset;
+// Registers the JoinGroupAck and CurrentGroup handlers and subscribes
+// watch_group_update and grouplist_changed.
+sessionset *sessionset_new(lirko_t *engine);
+void sessionset_destroy(sessionset **set);
+void sessionset_clear(sessionset *set);
+void sessionset_set_last_gid(sessionset *set, uint32_t gid);
+// The group of the current session; 0 while no voice session exists.
+uint32_t sessionset_current_gid(const sessionset *set);
+// Starts watching a group: -1 while no voice session can be made.
+typedef struct cache_group cache_group;
+int sessionset_start_watch_group(sessionset *set, const cache_group *group);
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
