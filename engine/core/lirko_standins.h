@@ -1,13 +1,11 @@
-// Minimal stand-ins for the engine modules that are made in lirko_modules_new
-// but built elsewhere: the directory cache, the audio focus manager, the
-// broadcast player and the session set. Each keeps the module's place in the
-// creation order and registers what the module registers at creation, so the
-// handler order on the dispatcher (the cache's LoginAck handler before the
-// engine's) and the event subscriptions hold before the real modules arrive.
+// Minimal stand-ins for the engine modules that lirko_modules_new makes but
+// that are not written yet: the broadcast player and the session set. Each
+// keeps the module's place in the creation order and registers what the
+// module registers at creation, so the handler order on the dispatcher and
+// the event subscriptions already hold.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (cache.h, focus_manager.h, broadcast.h, sessionset.h); this
-// header then includes the real one.
+// this folder (broadcast.h, sessionset.h); this header then includes it.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -19,26 +17,8 @@ extern "C" {
 
 typedef struct lirko_t lirko_t;
 
-#if __has_include("cache.h")
 #include "cache.h"
-#else
-#define LIRKO_STANDIN_CACHE 1
-typedef struct cache cache;
-// Registers the cache's LoginAck handler; NULL when memory runs out.
-cache *cache_new(lirko_t *engine);
-void cache_destroy(cache **cache);
-void cache_clear(cache *cache);
-#endif
-
-#if __has_include("focus_manager.h")
 #include "focus_manager.h"
-#else
-#define LIRKO_STANDIN_FOCUS 1
-typedef struct focus_manager_t focus_manager_t;
-focus_manager_t *focus_manager_new(void);
-void focus_manager_destroy(focus_manager_t **manager);
-void focus_manager_clear(focus_manager_t *manager);
-#endif
 
 #if __has_include("broadcast.h")
 #include "broadcast.h"
