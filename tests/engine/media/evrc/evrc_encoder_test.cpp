@@ -157,8 +157,8 @@ TEST(EvrcEncoderVectors, HalfRate)
         {"synthetic/silence.pcm", "synthetic/silence.h3n0.pkt", 3, 3, 0, 100.0, 100.0},
         {"synthetic/sine1k_m20dBFS.pcm", "synthetic/sine1k_m20dBFS.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
         {"synthetic/noise_m20dBFS.pcm", "synthetic/noise_m20dBFS.h3n0.pkt", 3, 3, 0, 20.0, 100.0},
-        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 10.0, 100.0},
-        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 3.5, 100.0},
+        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 10.5, 100.0},
+        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 3.9, 100.0},
     };
     for (const EncodeCase &c : cases)
         check(c);
@@ -172,7 +172,7 @@ TEST(EvrcEncoderVectors, AllRate)
 {
     const EncodeCase cases[] = {
         {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 1.0, 99.0},
-        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 2.0, 100.0},
+        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 1.75, 100.0},
         {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 0.3, 90.0},
         {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 1.0, 98.0},
     };
