@@ -218,15 +218,19 @@ void evrc_open_loop_pitch(evrc_pitch_state *ps, const Word16 *x, Word16 *delay, 
             bd = d;
         }
     }
+    // Around the decimated peak the delay with the largest cross-correlation
+    // wins (the earlier one on a tie); its normalised correlation is the
+    // prediction gain.
     Word16 bestd = EVRC_MIN_DELAY;
     Word16 bg = -1;
+    Word32 bc = EVRC_MIN_32;
     for (Word16 d = (Word16)(PITCH_DEC * bd - 3); d <= PITCH_DEC * bd + 3; d++) {
         if (d < EVRC_MIN_DELAY || d > EVRC_MAX_DELAY)
             continue;
         pitch_corr c = full_corr(x, d);
-        Word16 g = corr_gain(c);
-        if (g > bg) {
-            bg = g;
+        if (bg < 0 || c.c > bc) {
+            bc = c.c;
+            bg = corr_gain(c);
             bestd = d;
         }
     }
@@ -237,12 +241,14 @@ void evrc_open_loop_pitch(evrc_pitch_state *ps, const Word16 *x, Word16 *delay, 
     if (ps->last_good_delay != 0) {
         Word16 lg = ps->last_good_delay;
         Word16 g2 = -1, d2 = lg;
+        Word32 c2 = EVRC_MIN_32;
         for (Word16 d = (Word16)(lg - 6); d <= lg + 6; d++) {
             if (d < EVRC_MIN_DELAY || d > EVRC_MAX_DELAY)
                 continue;
-            Word16 g = corr_gain(full_corr(x, d));
-            if (g > g2) {
-                g2 = g;
+            pitch_corr c = full_corr(x, d);
+            if (g2 < 0 || c.c > c2) {
+                c2 = c.c;
+                g2 = corr_gain(c);
                 d2 = d;
             }
         }
