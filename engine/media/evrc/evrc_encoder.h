@@ -21,10 +21,13 @@ typedef struct evrc_highpass_state {
 } evrc_highpass_state;
 
 // Open-loop pitch search memory: the last delay found with a clear
-// periodicity and how clear it was.
+// periodicity and how clear it was, and the decimation low-pass memory of
+// each of the two half-frame searches (index 0: the window at the start of
+// the coded frame, 1: the one 80 samples later).
 typedef struct evrc_pitch_state {
     Word16 last_good_delay;
     Word16 last_beta;
+    Word16 decim_mem[2][3];
 } evrc_pitch_state;
 
 // Rate decision: background-noise and signal estimates of the low and high

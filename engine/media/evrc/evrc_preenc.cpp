@@ -189,13 +189,20 @@ static Word16 corr_gain(pitch_corr pc)
     return g > 32767 ? EVRC_MAX_16 : (Word16)g;
 }
 
-void evrc_open_loop_pitch(evrc_pitch_state *ps, const Word16 *x, Word16 *delay, Word16 *beta)
+void evrc_open_loop_pitch(evrc_pitch_state *ps, Word16 half, const Word16 *x, Word16 *delay,
+                          Word16 *beta)
 {
     Word16 dec[PITCH_DWIN];
-    Word16 m[3] = {0, 0, 0};
+    // Each half-frame search filters its own continuous stream: its window
+    // in this frame starts exactly where its window of the previous frame
+    // ended, so the low-pass carries on from there instead of starting cold
+    // (a cold start rings into the first decimated samples and decides the
+    // search on weakly periodic frames). The input is not scaled down: quiet
+    // residuals would otherwise decimate to all zeros.
+    Word16 *m = ps->decim_mem[half != 0];
     int nd = 0;
     for (int n = 0; n < PITCH_WIN; n++) {
-        Word32 acc = L_mult(shr(x[n], 2), (Word16)-10224);
+        Word32 acc = L_mult(x[n], (Word16)-10224);
         Word32 fb = L_mult(m[0], evrc_tab_pitch_decim_filter[0]);
         fb = L_mac(fb, m[1], evrc_tab_pitch_decim_filter[1]);
         fb = L_mac(fb, m[2], evrc_tab_pitch_decim_filter[2]);
@@ -316,8 +323,8 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     residual_segment(st, start, EVRC_LOOKAHEAD, st->lpc);
 
     Word16 d1, b1, d2, b2;
-    evrc_open_loop_pitch(&st->pitch, EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD, &d1, &b1);
-    evrc_open_loop_pitch(&st->pitch, EVRC_RESIDUAL(st) + 2 * EVRC_LOOKAHEAD, &d2, &b2);
+    evrc_open_loop_pitch(&st->pitch, 0, EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD, &d1, &b1);
+    evrc_open_loop_pitch(&st->pitch, 1, EVRC_RESIDUAL(st) + 2 * EVRC_LOOKAHEAD, &d2, &b2);
     Word16 delay = d2, beta = b2;
     if (sub(b1, 13107) > b2) {
         if (abs_s(sub(d1, d2)) > 15) {
