@@ -289,13 +289,19 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
         if (ns->update_count >= NS_UPDATE_CNT_THLD)
             update = 1;
     }
+    // The hysteresis counts every block in which the update counter stood
+    // still, not only the latest run of them: a slowly rising counter that
+    // stalls now and then is reset too, and only the reset clears the
+    // hysteresis. The reference encoder's packets follow this reading (a
+    // forced update after the short pauses of a stretch of speech would pull
+    // the noise estimate up where it keeps it low).
     if (ns->update_count == ns->last_update_count)
         ns->hyster_count = add(ns->hyster_count, 1);
-    else
-        ns->hyster_count = 0;
     ns->last_update_count = ns->update_count;
-    if (ns->hyster_count > NS_HYSTER_CNT_THLD)
+    if (ns->hyster_count > NS_HYSTER_CNT_THLD) {
         ns->update_count = 0;
+        ns->hyster_count = 0;
+    }
 
     // With little evidence of speech, weak channels are set back to the floor.
     Word16 index_cnt = 0;
