@@ -65,7 +65,9 @@ static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
     fcb_corr c;
     build_corr(&c, st->h, len);
     Word16 best[3] = {0, 2, 4};
-    Word32 bx2 = -1, be = 1;
+    // X can reach three times a 16-bit value when the three pulses fall on
+    // one of the five normalisation tracks, so X^2 needs 64 bits.
+    int64_t bx2 = -1, be = 1;
     Word16 bsign = 1;
     for (Word16 i0 = 0; i0 < 8; i0++) {
         Word16 p0 = (Word16)(7 * i0);
@@ -81,8 +83,8 @@ static void fcb_search_half(evrc_encoder_state *st, const Word16 *d, Word16 len)
                 Word32 e = e1 + shr(c.phi[p2][p2], 1) + c.phi[p0][p2] - c.phi[p1][p2];
                 if (e <= 0)
                     e = 1;
-                Word32 x2 = x * x; // up to 3 x 32767 squared: fits 32 bits unsigned range
-                if (bx2 < 0 || (int64_t)(uint32_t)x2 * be > (int64_t)(uint32_t)bx2 * e) {
+                int64_t x2 = (int64_t)x * x;
+                if (bx2 < 0 || x2 * be > bx2 * e) {
                     bx2 = x2;
                     be = e;
                     best[0] = p0;

@@ -591,3 +591,26 @@ TEST(EvrcEncoder, RoundTripTracksReferenceDecode)
 }
 
 } // namespace
+
+// Three half-rate pulses that all fall on one of the five tracks used to
+// normalise the backward-filtered target: their correlation is three times a
+// 16-bit value and its square no longer fits 32 bits. The search must still
+// pick them (pulses at 0, 30 and 25 with signs +, -, +: word 0 0 4 3).
+TEST(EvrcEncoder, HalfRateSearchKeepsLargeCorrelationsWhole)
+{
+    evrc_encoder *enc = evrc_encoder_new();
+    ASSERT_NE(enc, nullptr);
+    evrc_encoder_state *st = &enc->st;
+    memset(st->h, 0, sizeof st->h);
+    st->h[0] = 2048;
+    memset(st->target, 0, sizeof st->target);
+    st->target[0] = 12000;
+    st->target[25] = 12000;
+    st->target[30] = -12000;
+    evrc_fcb_search_drive(st, 0, 53, 200, 0);
+    EXPECT_EQ(st->fcb_words[0], (4 << 3) | 3);
+    EXPECT_EQ(st->code[0], 4096);
+    EXPECT_EQ(st->code[30], -4096);
+    EXPECT_EQ(st->code[25], 4096);
+    evrc_encoder_destroy(&enc);
+}
