@@ -5,6 +5,13 @@
 // by the inverse distances to its two neighbours (the band edges 0 and 0.5
 // for the outermost ones), so that closely spaced pairs (formants) are kept
 // more accurately.
+//
+// The distances are compared only in their upper 32 bits (a resolution of
+// four squared LSP units per unit of inverse gap), and on equal values the
+// later code vector wins. The reference encoder's picks follow that coarser,
+// later-favouring comparison: with full-resolution distances and the first
+// minimum kept, it takes the later of two near-equal code vectors far more
+// often than the earlier one.
 void evrc_lsp_quantise(Word16 *indices, Word16 *qlsp, const Word16 *lsp, const evrc_rate_row *row)
 {
     int64_t w[EVRC_LPC_ORDER];
@@ -33,7 +40,8 @@ void evrc_lsp_quantise(Word16 *indices, Word16 *qlsp, const Word16 *lsp, const e
                 int64_t e = (int64_t)lsp[off + k] - c[k];
                 d += w[off + k] * e * e;
             }
-            if (d < best) {
+            d >>= 32;
+            if (d <= best) {
                 best = d;
                 best_j = j;
             }

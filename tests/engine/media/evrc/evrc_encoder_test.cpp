@@ -209,8 +209,8 @@ TEST(EvrcEncoderVectors, HalfRate)
         {"synthetic/silence.pcm", "synthetic/silence.h3n0.pkt", 3, 3, 0, 100.0, 100.0},
         {"synthetic/sine1k_m20dBFS.pcm", "synthetic/sine1k_m20dBFS.h3n0.pkt", 3, 3, 0, 0.0, 100.0},
         {"synthetic/noise_m20dBFS.pcm", "synthetic/noise_m20dBFS.h3n0.pkt", 3, 3, 0, 18.0, 100.0},
-        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 14.0, 100.0},
-        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 10.5, 100.0},
+        {"official/long/vec_01.pcm", "halfrate/vec_01.h3n0.pkt", 3, 3, 0, 14.4, 100.0},
+        {"official/long/vec_02.pcm", "halfrate/vec_02.h3n0.pkt", 3, 3, 0, 10.8, 100.0},
     };
     for (const EncodeCase &c : cases)
         check(c);
@@ -613,6 +613,43 @@ TEST(EvrcEncoder, EighthRateNeverAllOnes)
     EXPECT_EQ(f[2], 127);
     EXPECT_NE(enc->st.bits.words[0], 0xFFFF);
     evrc_encoder_destroy(&enc);
+}
+
+// The split search compares distances at a coarse resolution and lets the
+// later code vector win a tie. One split of all ten LSPs (evenly spaced, so
+// LSP 4 weighs 2 x 2^30 / 1500 per squared unit), two code vectors that
+// differ from the LSPs only there: errors up to 54 units fall below one step.
+TEST(EvrcLspQuantise, LaterCodeVectorWinsWithinOneStep)
+{
+    struct Case {
+        int err0, err1; // error of code vectors 0 and 1 at LSP 4
+        Word16 pick;
+    };
+    const Case cases[] = {
+        {20, -30, 1}, // both below one step: the later wins though farther
+        {0, 54, 1},   // exact match against the largest error still in step 0
+        {0, 100, 0},  // the earlier is steps better
+        {100, 90, 1}, // the later is a step better
+        {90, 100, 0}, // the earlier is a step better
+        {-60, 60, 1}, // equal distances
+    };
+    Word16 lsp[EVRC_LPC_ORDER];
+    for (int k = 0; k < EVRC_LPC_ORDER; k++)
+        lsp[k] = (Word16)(1500 * (k + 1));
+    for (const Case &c : cases) {
+        int16_t cb[2 * EVRC_LPC_ORDER];
+        for (int j = 0; j < 2; j++)
+            for (int k = 0; k < EVRC_LPC_ORDER; k++)
+                cb[j * EVRC_LPC_ORDER + k] = lsp[k];
+        cb[4] = (int16_t)(lsp[4] + c.err0);
+        cb[EVRC_LPC_ORDER + 4] = (int16_t)(lsp[4] + c.err1);
+        const evrc_rate_row row = {1, {EVRC_LPC_ORDER}, {2}, {1}, {cb}};
+        Word16 idx[4] = {-1, -1, -1, -1};
+        Word16 q[EVRC_LPC_ORDER];
+        evrc_lsp_quantise(idx, q, lsp, &row);
+        EXPECT_EQ(idx[0], c.pick) << c.err0 << " " << c.err1;
+        EXPECT_EQ(q[4], cb[c.pick * EVRC_LPC_ORDER + 4]) << c.err0 << " " << c.err1;
+    }
 }
 
 // Encoded speech decodes to speech: the local decoder and the far end agree
