@@ -227,8 +227,16 @@ void run_timers(hal_looper *lp)
             continue;
         // However many periods were missed, the timer is called once.
         t->due += floor((now - t->due) / t->interval) * t->interval;
-        while (t->due <= now)
-            t->due += t->interval;
+        while (t->due <= now) {
+            // An interval below the clock's resolution at this time adds
+            // nothing: the next call then comes in the next cycle.
+            double next = t->due + t->interval;
+            if (next <= t->due) {
+                t->due = nextafter(now, INFINITY);
+                break;
+            }
+            t->due = next;
+        }
         t->fn(lp, now, t->arg);
     }
     size_t keep = 0;

@@ -389,6 +389,30 @@ TEST_F(LooperTest, IntervalsThatWouldHangTheLoopAreRefused)
     EXPECT_EQ(3, run_on(lp, [] { return 3; }));
 }
 
+// Runs hal_looper_exec on a helper thread and gives up after a deadline, so a
+// looper stuck in a callback fails the test instead of hanging it.
+bool looper_answers_within(hal_looper *lp, std::chrono::seconds limit)
+{
+    auto done = std::async(std::launch::async, [lp] { return run_on(lp, [] { return 7; }); });
+    if (done.wait_for(limit) == std::future_status::ready)
+        return done.get() == 7;
+    ADD_FAILURE() << "the looper no longer answers";
+    // The looper thread cannot be stopped from here; end the process.
+    _Exit(1);
+}
+
+TEST_F(LooperTest, IntervalBelowTheClockResolutionDoesNotStallTheLoop)
+{
+    // Positive, but lost when added to an engine time of some 1500 s.
+    Ticks t;
+    ASSERT_EQ(0, hal_looper_set_timer(lp, tick, 1e-20, &t));
+    EXPECT_TRUE(looper_answers_within(lp, std::chrono::seconds(5)));
+    advance(1);
+    EXPECT_TRUE(looper_answers_within(lp, std::chrono::seconds(5)));
+    EXPECT_GE(run_on(lp, [&] { return t.calls; }), 1);
+    EXPECT_EQ(0, hal_looper_cancel_timer(lp, tick, &t));
+}
+
 // ---------------------------------------------------------------- sockets
 
 struct FdTrace {
