@@ -157,6 +157,8 @@ int aes_set_encrypt_key(const uint8_t *key, int key_bits, aes_key *schedule)
 
 int aes_set_decrypt_key(const uint8_t *key, int key_bits, aes_key *schedule)
 {
+    if (!schedule)
+        return -1;
     aes_key enc;
     int rc = aes_set_encrypt_key(key, key_bits, &enc);
     if (rc != 0)

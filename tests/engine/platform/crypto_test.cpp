@@ -173,6 +173,7 @@ TEST(Aes256, RefusesNullArguments)
     EXPECT_EQ(aes_set_encrypt_key(nullptr, 256, &k), -1);
     EXPECT_EQ(aes_set_encrypt_key(key, 256, nullptr), -1);
     EXPECT_EQ(aes_set_decrypt_key(nullptr, 256, &k), -1);
+    EXPECT_EQ(aes_set_decrypt_key(key, 256, nullptr), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(nullptr, 1, buf, key), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(nullptr, 0, buf, key), 16); // nothing to read
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, 0, nullptr, key), -1);
