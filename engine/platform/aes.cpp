@@ -1,6 +1,7 @@
 #include "aes.h"
 
 #include <array>
+#include <limits.h>
 #include <string.h>
 
 namespace
@@ -157,6 +158,8 @@ int aes_set_encrypt_key(const uint8_t *key, int key_bits, aes_key *schedule)
 
 int aes_set_decrypt_key(const uint8_t *key, int key_bits, aes_key *schedule)
 {
+    if (!schedule)
+        return -1;
     aes_key enc;
     int rc = aes_set_encrypt_key(key, key_bits, &enc);
     if (rc != 0)
@@ -219,6 +222,9 @@ void aes_decrypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LE
 int aes_ecb_encrypt_pkcs7(const uint8_t *in, int len, uint8_t *out, const uint8_t *key)
 {
     if ((!in && len != 0) || !out || !key || len < 0)
+        return -1;
+    // The padded length must fit the result.
+    if (len > INT_MAX - AES_BLOCK_LEN)
         return -1;
     aes_key schedule;
     aes_set_encrypt_key(key, 256, &schedule);

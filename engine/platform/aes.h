@@ -27,8 +27,8 @@ void aes_decrypt_block(const uint8_t in[AES_BLOCK_LEN], uint8_t out[AES_BLOCK_LE
 // Pads len bytes of in with PKCS#7 (1 to 16 bytes, a whole block when len is a
 // multiple of 16) and encrypts them block by block into out, which needs room
 // for (len / 16 + 1) * 16 bytes. The input is only read. Returns that length;
-// -1 for a NULL pointer (the input may be NULL when len is 0) or a negative
-// length.
+// -1 for a NULL pointer (the input may be NULL when len is 0), a negative
+// length or one whose padded length would not fit an int.
 int aes_ecb_encrypt_pkcs7(const uint8_t *in, int len, uint8_t *out, const uint8_t *key);
 
 #ifdef __cplusplus

@@ -63,6 +63,10 @@ struct fd_slot {
     // Set when poll reported the socket invalid (closed while registered);
     // the socket is left out of later waits so the loop cannot spin on it.
     bool invalid;
+    // Cycle in which the handler was added. One added after this cycle's
+    // wait was not part of it: the readiness reported for its socket number
+    // may belong to an earlier socket, so it is first called next cycle.
+    uint64_t added;
 };
 
 // The looper this thread runs, if any: exec and post act at once there.
@@ -100,6 +104,7 @@ struct hal_looper {
     std::vector<pollfd> pfds;
     std::vector<int> reader_fds;
     std::vector<int> writer_fds;
+    uint64_t cycle;
 };
 
 namespace
@@ -227,8 +232,16 @@ void run_timers(hal_looper *lp)
             continue;
         // However many periods were missed, the timer is called once.
         t->due += floor((now - t->due) / t->interval) * t->interval;
-        while (t->due <= now)
-            t->due += t->interval;
+        while (t->due <= now) {
+            // An interval below the clock's resolution at this time adds
+            // nothing: the next call then comes in the next cycle.
+            double next = t->due + t->interval;
+            if (next <= t->due) {
+                t->due = nextafter(now, INFINITY);
+                break;
+            }
+            t->due = next;
+        }
         t->fn(lp, now, t->arg);
     }
     size_t keep = 0;
@@ -298,7 +311,7 @@ void call_ready(hal_looper *lp, std::vector<fd_slot> &slots, const std::vector<i
         // Looked up again: an earlier callback of this cycle may have removed
         // or replaced the handler.
         fd_slot *s = find_slot(slots, fds[i]);
-        if (!s)
+        if (!s || s->added == lp->cycle)
             continue;
         if (rev & POLLNVAL) {
             s->invalid = true;
@@ -312,6 +325,7 @@ void call_ready(hal_looper *lp, std::vector<fd_slot> &slots, const std::vector<i
 
 void run_cycle(hal_looper *lp)
 {
+    lp->cycle++;
     lp->pfds.clear();
     lp->pfds.push_back(pollfd{lp->wake_rd, POLLIN, 0});
     add_fds(lp->pfds, lp->reader_fds, lp->readers, POLLIN);
@@ -395,7 +409,7 @@ void close_fds(hal_looper *lp)
         close(lp->wake_wr);
 }
 
-int add_handler(std::vector<fd_slot> &slots, void *arg)
+int add_handler(hal_looper *lp, std::vector<fd_slot> &slots, void *arg)
 {
     hal_looper_fd_handler *h = static_cast<hal_looper_fd_handler *>(arg);
     if (!h)
@@ -407,7 +421,7 @@ int add_handler(std::vector<fd_slot> &slots, void *arg)
         free(h);
         return 0;
     }
-    slots.push_back(fd_slot{h, false});
+    slots.push_back(fd_slot{h, false, lp->cycle});
     return 0;
 }
 
@@ -460,6 +474,7 @@ hal_looper *hal_looper_new(hal_ctx *ctx, hal_log *log)
     lp->joined = true;
     lp->closed = false;
     lp->ended = false;
+    lp->cycle = 0;
     lp->wake_pending.store(false);
     lp->wake_rd = lp->wake_wr = -1;
     pthread_mutex_init(&lp->qlock, nullptr);
@@ -696,12 +711,12 @@ int hal_looper_routine_enqueue_event(hal_looper *lp, void *arg)
 
 int hal_looper_routine_add_reader(hal_looper *lp, void *arg)
 {
-    return add_handler(lp->readers, arg);
+    return add_handler(lp, lp->readers, arg);
 }
 
 int hal_looper_routine_add_writer(hal_looper *lp, void *arg)
 {
-    return add_handler(lp->writers, arg);
+    return add_handler(lp, lp->writers, arg);
 }
 
 int hal_looper_routine_remove_reader(hal_looper *lp, void *arg)

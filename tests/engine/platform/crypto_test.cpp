@@ -4,6 +4,7 @@
 #include "md5.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <memory>
 #include <openssl/evp.h>
 #include <random>
@@ -173,11 +174,16 @@ TEST(Aes256, RefusesNullArguments)
     EXPECT_EQ(aes_set_encrypt_key(nullptr, 256, &k), -1);
     EXPECT_EQ(aes_set_encrypt_key(key, 256, nullptr), -1);
     EXPECT_EQ(aes_set_decrypt_key(nullptr, 256, &k), -1);
+    EXPECT_EQ(aes_set_decrypt_key(key, 256, nullptr), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(nullptr, 1, buf, key), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(nullptr, 0, buf, key), 16); // nothing to read
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, 0, nullptr, key), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, 0, buf, nullptr), -1);
     EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, -1, buf, key), -1);
+    // The padded length of these would not fit the int result: refused before
+    // anything is read.
+    EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, INT_MAX, buf, key), -1);
+    EXPECT_EQ(aes_ecb_encrypt_pkcs7(buf, INT_MAX - 15, buf, key), -1);
 }
 
 TEST(Aes256, Pkcs7LengthsAndPaddingBlock)

@@ -389,6 +389,30 @@ TEST_F(LooperTest, IntervalsThatWouldHangTheLoopAreRefused)
     EXPECT_EQ(3, run_on(lp, [] { return 3; }));
 }
 
+// Runs hal_looper_exec on a helper thread and gives up after a deadline, so a
+// looper stuck in a callback fails the test instead of hanging it.
+bool looper_answers_within(hal_looper *lp, std::chrono::seconds limit)
+{
+    auto done = std::async(std::launch::async, [lp] { return run_on(lp, [] { return 7; }); });
+    if (done.wait_for(limit) == std::future_status::ready)
+        return done.get() == 7;
+    ADD_FAILURE() << "the looper no longer answers";
+    // The looper thread cannot be stopped from here; end the process.
+    _Exit(1);
+}
+
+TEST_F(LooperTest, IntervalBelowTheClockResolutionDoesNotStallTheLoop)
+{
+    // Positive, but lost when added to an engine time of some 1500 s.
+    Ticks t;
+    ASSERT_EQ(0, hal_looper_set_timer(lp, tick, 1e-20, &t));
+    EXPECT_TRUE(looper_answers_within(lp, std::chrono::seconds(5)));
+    advance(1);
+    EXPECT_TRUE(looper_answers_within(lp, std::chrono::seconds(5)));
+    EXPECT_GE(run_on(lp, [&] { return t.calls; }), 1);
+    EXPECT_EQ(0, hal_looper_cancel_timer(lp, tick, &t));
+}
+
 // ---------------------------------------------------------------- sockets
 
 struct FdTrace {
@@ -469,6 +493,58 @@ TEST_F(LooperTest, SocketClosedWhileRegisteredDoesNotStopTheLoop)
     advance(1000);
     EXPECT_EQ(1, t.calls);
     EXPECT_EQ(1, hal_looper_exec(lp, hal_looper_routine_remove_reader, (void *)(intptr_t)fds[0]));
+}
+
+// A reader that drops the socket's writer and registers a new one (as a
+// socket closed and reopened under the same number would) must not see the
+// new writer called with the old registration's readiness in the same cycle.
+struct Rearm {
+    int fd = -1;
+    bool marked = false;
+    int new_writer_calls = 0;
+    bool new_writer_saw_mark = false;
+};
+void rearm_old_writer(hal_looper *, int, void *) {}
+void rearm_new_writer(hal_looper *lp, int fd, void *arg)
+{
+    auto *r = static_cast<Rearm *>(arg);
+    if (r->new_writer_calls++ == 0)
+        r->new_writer_saw_mark = r->marked;
+    (void)hal_looper_routine_remove_writer(lp, (void *)(intptr_t)fd);
+}
+void rearm_mark(hal_looper *, hal_looper_event *, void *arg, hal_looper_processor *)
+{
+    static_cast<Rearm *>(arg)->marked = true;
+}
+void rearm_reader(hal_looper *lp, int fd, void *arg)
+{
+    auto *r = static_cast<Rearm *>(arg);
+    char buf[8];
+    (void)!read(fd, buf, sizeof buf);
+    (void)hal_looper_routine_remove_fd(lp, (void *)(intptr_t)fd);
+    (void)hal_looper_routine_add_writer(lp, handler(fd, rearm_new_writer, r));
+    // Delivered in this cycle's event step, after every socket callback.
+    hal_looper_event ev{};
+    ev.name = const_cast<char *>("rearm.mark");
+    hal_looper_post_event(lp, &ev, nullptr);
+}
+
+TEST_F(LooperTest, HandlerAddedDuringTheSocketStepWaitsForTheNextCycle)
+{
+    SocketPair sp;
+    Rearm r;
+    r.fd = sp.fds[0];
+    ASSERT_EQ(0, subscribe(lp, "rearm.mark", rearm_mark, &r));
+    // Reader and old writer are registered and the byte sent within one
+    // looper call, so the next wait reports both as ready together.
+    ASSERT_EQ(0, run_on(lp, [&] {
+                  (void)hal_looper_routine_add_reader(lp, handler(r.fd, rearm_reader, &r));
+                  (void)hal_looper_routine_add_writer(lp, handler(r.fd, rearm_old_writer, &r));
+                  return hal_write_pipe(sp.fds[1], "x", 1) == 1 ? 0 : -1;
+              }));
+    EXPECT_TRUE(
+        ptt::test::wait_until([&] { return run_on(lp, [&] { return r.new_writer_calls; }) >= 1; }));
+    EXPECT_TRUE(run_on(lp, [&] { return (int)r.new_writer_saw_mark; }));
 }
 
 // One cycle handles, in order: socket callbacks, events (a cross-thread post
