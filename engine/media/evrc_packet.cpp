@@ -136,6 +136,10 @@ uint32_t evrc_packet_to_stream(const uint8_t *packet, uint32_t length, uint8_t *
         out[total + 1] = data_size[r.code];
         memcpy(out + total + 2, r.pos, r.size);
         total += 2 + r.size;
+        // The frame that ends the packet is the last, whatever the count
+        // claims: frames behind it must not fail a stream that fits.
+        if ((uint32_t)(r.pos - r.start) + r.size >= r.length)
+            break;
     } while (evrc_packet_reader_next(&r));
     return total;
 }

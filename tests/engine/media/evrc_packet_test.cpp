@@ -125,6 +125,14 @@ TEST(EvrcPacket, ToStream)
     // A packet shorter than its count claims gives the frames wholly inside.
     std::vector<uint8_t> cut(p.begin(), p.end() - 1);
     EXPECT_EQ(evrc_packet_to_stream(cut.data(), static_cast<uint32_t>(cut.size()), out), 16u);
+    // The conversion stops with the frame that ends the packet: frames the
+    // count claims behind it cannot make a fitting stream fail. 25 full-rate
+    // frames claimed, 21 inside: 504 bytes.
+    std::vector<uint8_t> p25(1 + 7 + 21 * 22, 0x5A);
+    p25[0] = 25;
+    for (int i = 1; i <= 7; i++)
+        p25[i] = 0xFF;
+    EXPECT_EQ(evrc_packet_to_stream(p25.data(), static_cast<uint32_t>(p25.size()), out), 504u);
     // Unreadable packets.
     EXPECT_EQ(evrc_packet_to_stream(p.data(), 3, out), 0u);
     uint8_t zero[8] = {0};
