@@ -162,7 +162,8 @@ void connection_set_account(connection_t *conn, const char *account, const char 
     store_text(&conn->password, password);
     store_text(&conn->context, context);
     conn->role = role;
-    addressing_set_params(conn->addressing, account, context);
+    // From our own copies: the given texts may be the ones just replaced.
+    addressing_set_params(conn->addressing, conn->account, conn->context);
 }
 
 void connection_set_status_listener(connection_t *conn, connection_status_fn fn, void *arg)

@@ -189,6 +189,25 @@ TEST_F(LoginTest, LoginRulesBeforeAndWhileConnected)
     EXPECT_EQ(server.count("ptt.rr.Login"), 1u);
 }
 
+TEST_F(LoginTest, LoginWithTheConnectionsOwnCopiesKeepsTheAccount)
+{
+    // A re-login hands the connection the texts it already keeps.
+    EXPECT_EQ(on_looper([&] { return lirko_login(engine, "dispatcher", "dispatcher-pw", 0); }), 0);
+    EXPECT_EQ(on_looper([&] { return lirko_logout(engine); }), 0);
+    EXPECT_EQ(state(), LIRKO_STATUS_OFFLINE);
+    EXPECT_EQ(on_looper([&] {
+                  connection_t *c = engine->connection;
+                  return lirko_login(engine, c->account, c->password, c->role);
+              }),
+              0);
+    advance(5.0);
+    ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
+    auto queries = server.received("ptt.rr.QueryServer");
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
+                 "dispatcher");
+}
+
 TEST_F(LoginTest, PasswordsNeverReachTheLog)
 {
     login_online();
