@@ -162,7 +162,8 @@ void connection_set_account(connection_t *conn, const char *account, const char 
     store_text(&conn->password, password);
     store_text(&conn->context, context);
     conn->role = role;
-    addressing_set_params(conn->addressing, account, context);
+    // From our own copies: the given texts may be the ones just replaced.
+    addressing_set_params(conn->addressing, conn->account, conn->context);
 }
 
 void connection_set_status_listener(connection_t *conn, connection_status_fn fn, void *arg)
@@ -427,8 +428,21 @@ static int check_recv_buffer(connection_t *conn)
     return 0;
 }
 
+// Drops the first n bytes of the receive buffer.
+static void consume_recv(connection_t *conn, size_t n)
+{
+    if (n == 0) {
+        return;
+    }
+    memmove(conn->recv_data, conn->recv_data + n, conn->recv_buffer_size - n);
+    conn->recv_buffer_size -= n;
+}
+
 // Hands every complete frame in the buffer to the dispatcher. Stops when the
-// link went down in a handler (the buffer is gone with it).
+// link went down in a handler (the buffer is gone with it). Frames are taken
+// at a moving offset and the rest moves down once at the end: a move per
+// frame would cost the square of the buffer when many small frames arrive
+// together.
 static void on_recv_cmd_message(connection_t *conn)
 {
     hal_log *log = conn_log(conn);
@@ -437,15 +451,17 @@ static void on_recv_cmd_message(connection_t *conn)
         hal_log_output(log, HAL_LOG_VERBOSE, TAG, "recv_buffer_size <= 0");
         return;
     }
-    while (conn->recv_buffer_size > 0) {
+    size_t done = 0;
+    while (done < conn->recv_buffer_size) {
+        size_t left = conn->recv_buffer_size - done;
         ProtobufCMessage *msg = NULL;
-        uint32_t size =
-            etpacket_unpack(conn->engine->codec, conn->recv_data, conn->recv_buffer_size, &msg);
+        uint32_t size = etpacket_unpack(conn->engine->codec, conn->recv_data + done, left, &msg);
         if (size == 0) {
             hal_log_output(log, HAL_LOG_VERBOSE, TAG, "on_recv_cmd_message packet_size:0");
+            consume_recv(conn, done);
             return;
         }
-        if (size == 0xFFFFFFFFu || size > conn->recv_buffer_size) {
+        if (size == 0xFFFFFFFFu || size > left) {
             hal_log_output(log, HAL_LOG_VERBOSE, TAG, "on_recv_cmd_message packet_size:%d",
                            (int)size);
             if (msg) {
@@ -483,9 +499,9 @@ static void on_recv_cmd_message(connection_t *conn)
             }
             protobuf_c_message_free_unpacked(msg, NULL);
         }
-        memmove(conn->recv_data, conn->recv_data + size, conn->recv_buffer_size - size);
-        conn->recv_buffer_size -= size;
+        done += size;
     }
+    consume_recv(conn, done);
     hal_log_output(log, HAL_LOG_VERBOSE, TAG, "recv_buffer_size <= 0");
 }
 

@@ -66,11 +66,14 @@ int lirko_login(lirko_t *engine, const char *account, const char *password, uint
     }
     hal_log_output(log, HAL_LOG_VERBOSE, TAG, "connection_startup :%s", context);
     engine->login_state = LIRKO_STATUS_LOGGING_IN;
+    // Copied before the report: the texts may live in the INI store (a saved
+    // login), which a callback may rewrite in place. They may also be the
+    // connection's own copies (a re-login after a reconnect);
+    // connection_set_account copies before it frees. The shutdown below
+    // keeps them.
+    connection_set_account(conn, account, password, role, context);
     lirko_notify_online_status(engine, LIRKO_STATUS_LOGGING_IN);
     connection_shutdown(conn);
-    // The texts may be the connection's own copies (a re-login after a
-    // reconnect); connection_set_account copies before it frees.
-    connection_set_account(conn, account, password, role, context);
     connection_set_status_listener(conn, lirko_on_connection_status, engine);
     connection_startup(conn);
     // A login was started; its outcome arrives through the listener slots.

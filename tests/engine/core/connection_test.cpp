@@ -9,6 +9,7 @@
 #include "ptt_rr.pb-c.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -242,6 +243,33 @@ TEST_F(ConnectionTest, FrameOfSixteenMebibytesFitsAndAMalformedOneRestarts)
     EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 0);
     advance(5.0);
     ASSERT_TRUE(server.wait_count("ptt.rr.Login", 2));
+}
+
+TEST_F(ConnectionTest, ManySmallFramesInOneReadDoNotStallTheLooper)
+{
+    login_online();
+    // Several megabytes of the smallest frames arrive while the looper is
+    // busy, then a Ping. Taken one by one they must cost time in proportion
+    // to their number: moving the rest of the buffer after each frame took
+    // over a minute here, answering the Ping takes a few seconds. The limit
+    // leaves a wide margin for a loaded machine and a sanitised build.
+    const Bytes smallest = pack_raw_frame("x", {}, false, false);
+    const size_t frames = 1000000;
+    Bytes blob;
+    blob.reserve(frames * smallest.size() + 64);
+    for (size_t i = 0; i < frames; i++) {
+        blob.insert(blob.end(), smallest.begin(), smallest.end());
+    }
+    Ptt__Net__Ping ping = PTT__NET__PING__INIT;
+    Bytes tail = pack_frame(ping.base, false, true);
+    blob.insert(blob.end(), tail.begin(), tail.end());
+    on_looper([&] {
+        server.push_raw(blob);
+        server.sync();
+        return 0;
+    });
+    EXPECT_TRUE(server.wait_count("ptt.net.Pong", 1, std::chrono::seconds(45)));
+    EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 1);
 }
 
 TEST_F(ConnectionTest, SendMmsRefusesBadSizesAndFramesTheRest)

@@ -2,6 +2,7 @@
 // what the listener slots hear, and when the engine logs in again by itself.
 #include "core_fixture.h"
 #include "lirko_error.h"
+#include "lirko_settings.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
 
@@ -189,6 +190,25 @@ TEST_F(LoginTest, LoginRulesBeforeAndWhileConnected)
     EXPECT_EQ(server.count("ptt.rr.Login"), 1u);
 }
 
+TEST_F(LoginTest, LoginWithTheConnectionsOwnCopiesKeepsTheAccount)
+{
+    // A re-login hands the connection the texts it already keeps.
+    EXPECT_EQ(on_looper([&] { return lirko_login(engine, "dispatcher", "dispatcher-pw", 0); }), 0);
+    EXPECT_EQ(on_looper([&] { return lirko_logout(engine); }), 0);
+    EXPECT_EQ(state(), LIRKO_STATUS_OFFLINE);
+    EXPECT_EQ(on_looper([&] {
+                  connection_t *c = engine->connection;
+                  return lirko_login(engine, c->account, c->password, c->role);
+              }),
+              0);
+    advance(5.0);
+    ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
+    auto queries = server.received("ptt.rr.QueryServer");
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
+                 "dispatcher");
+}
+
 TEST_F(LoginTest, PasswordsNeverReachTheLog)
 {
     login_online();
@@ -237,6 +257,31 @@ TEST_F(SavedLoginTest, SavedDigestIsSentUnchanged)
     auto *login = reinterpret_cast<const Ptt__Rr__Login *>(logins[0].msg.get());
     EXPECT_STREQ(login->password, DISPATCHER_MD5);
     EXPECT_EQ(login->roles, 2u);
+}
+
+TEST_F(SavedLoginTest, SavedAccountReplacedWhileLoggingInKeepsTheStartedLogin)
+{
+    // The application saves other credentials when it hears of the login
+    // (a callback may call the engine in place).
+    lirko_notify_t listeners = {};
+    listeners.on_online_status_changed = [](lirko_t *e, void *, LIRKO_ONLINE_STATUS s) {
+        if (s == LIRKO_STATUS_LOGGING_IN) {
+            lirko_save_account(e, "someone-else", "other-password-text", 0);
+        }
+    };
+    on_looper([&] { return lirko_register_notify(engine, &listeners, nullptr); });
+    EXPECT_EQ(on_looper([&] { return lirko_login_by_saved(engine); }), 0);
+    advance(5.0);
+    ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
+    auto queries = server.received("ptt.rr.QueryServer");
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
+                 "dispatcher");
+    auto logins = server.received("ptt.rr.Login");
+    ASSERT_EQ(logins.size(), 1u);
+    auto *login = reinterpret_cast<const Ptt__Rr__Login *>(logins[0].msg.get());
+    EXPECT_STREQ(login->account, "dispatcher");
+    EXPECT_STREQ(login->password, DISPATCHER_MD5);
 }
 
 PttServer::Options broad_options()
