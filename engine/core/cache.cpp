@@ -7,6 +7,7 @@
 #include "hal_time.h"
 #include "lirko.h"
 #include "lirko_events.h"
+#include "lirko_records.h"
 #include "lirko_results.h"
 #include "list.h"
 #include "list_lgli.h"
@@ -301,7 +302,7 @@ static cache_group *make_group(cache *c, const Ptt__Group *pg)
         return NULL;
     }
     if (pg->has_type)
-        g->type = (uint32_t)pg->type;
+        g->type = (uint32_t)lirko_enum_value(&pg->type);
     if (pg->has_prior)
         g->prior = pg->prior;
     if (pg->has_ip)
@@ -1017,7 +1018,7 @@ static HANDLER(join_group_cb)
     if (msg->group) {
         Ptt__Group *g = msg->group;
         cache_add_groups(c, &g, 1);
-        if (!(g->has_type && g->type == PTT__GROUP__GROUP_TYPE__TEMP))
+        if (!(g->has_type && lirko_enum_value(&g->type) == PTT__GROUP__GROUP_TYPE__TEMP))
             cache_save_current_gid(c, g->gid);
         query_one_group(c, g->gid);
         return;
@@ -1038,7 +1039,7 @@ static HANDLER(cache_on_current_group)
                 (int)strlen(g->name));
         cache_add_groups(c, &g, 1);
         lirko_event_post(c->owner, "grouplist_changed", 0, 0);
-        if (!(g->has_type && g->type == PTT__GROUP__GROUP_TYPE__TEMP))
+        if (!(g->has_type && lirko_enum_value(&g->type) == PTT__GROUP__GROUP_TYPE__TEMP))
             cache_save_current_gid(c, g->gid);
         query_one_group(c, g->gid);
         return;

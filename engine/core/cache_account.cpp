@@ -380,7 +380,7 @@ static void get_department_info(cache *c, const Ptt__Department *pd)
         if (!pg)
             continue;
         win_group_t *g = &d->groups[i];
-        g->type = pg->has_type ? (uint32_t)pg->type : 0;
+        g->type = pg->has_type ? (uint32_t)lirko_enum_value(&pg->type) : 0;
         g->gid = pg->gid;
         lirko_copy_text(g->name, sizeof(g->name), pg->name);
         g->prior = pg->prior;

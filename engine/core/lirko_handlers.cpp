@@ -295,7 +295,7 @@ void lirko_fill_sos_alarm(sos_alarm_t *a, const Sos__AlarmNew *msg)
     if (al->has_uuid)
         a->uuid = al->uuid;
     if (al->has_status)
-        a->status = (int32_t)al->status;
+        a->status = lirko_enum_value(&al->status);
     if (al->has_reporter)
         a->reporter = al->reporter;
     if (al->has_gid)
@@ -328,7 +328,7 @@ void lirko_fill_sos_alarm(sos_alarm_t *a, const Sos__AlarmNew *msg)
             a->millisecond = loc->datetime->millisecond;
     }
     if (loc->has_type)
-        a->location_type = (int32_t)loc->type;
+        a->location_type = lirko_enum_value(&loc->type);
     if (loc->has_speed)
         a->speed = loc->speed;
     if (loc->has_dirang)

@@ -17,6 +17,14 @@ int lirko_copy_text(char *dst, size_t size, const char *src)
     return cut;
 }
 
+int32_t lirko_enum_value(const void *field)
+{
+    int32_t v = 0;
+    if (field)
+        memcpy(&v, field, sizeof(v));
+    return v;
+}
+
 // The member and user records carry the same description of a user under
 // the same field names.
 template <typename Record> static void fill_user_fields(Record *out, const cache_user *u)

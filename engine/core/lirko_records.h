@@ -7,6 +7,7 @@
 #include "lirko_win.h"
 
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,6 +21,11 @@ typedef struct member_entry member_entry;
 // leaves dst unchanged. 1 when src was cut, else 0.
 int lirko_copy_text(char *dst, size_t size, const char *src);
 
+// The number in an enum field of a received message. protobuf-c stores the
+// number that arrived, also one the schema does not name (a negative one
+// too), and C++ may not read such a number through the enum type; it is read
+// as the 32-bit integer it is stored as.
+int32_t lirko_enum_value(const void *field);
 // Group record from a cached group; did is left as the caller set it.
 void lirko_fill_win_group(win_group_t *out, const cache_group *group);
 // Member record of group gid from a member entry.

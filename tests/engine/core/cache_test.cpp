@@ -511,6 +511,52 @@ TEST_F(CacheTest, NamelessGroupsAndUsersAreStored)
     });
 }
 
+// A server may send a group type the schema does not name, a negative one
+// too: protobuf-c keeps the number as it arrived, so the test puts it there
+// the same way.
+static void set_raw_enum(void *field, int32_t value)
+{
+    memcpy(field, &value, sizeof(value));
+}
+
+TEST_F(CacheTest, UnnamedGroupTypesAreKeptAsTheirNumbers)
+{
+    Ptt__Group g = PTT__GROUP__INIT;
+    g.gid = 7;
+    g.name = const_cast<char *>("Odd");
+    g.has_type = 1;
+    set_raw_enum(&g.type, -2);
+    Ptt__Group *groups[] = {&g};
+    Ptt__Rr__QueryGroupAck ack = PTT__RR__QUERY_GROUP_ACK__INIT;
+    ack.n_groups = 1;
+    ack.groups = groups;
+    deliver(ack.base);
+    on_looper([&] {
+        cache_group *cg = cache_get_group_by_gid(c(), 7);
+        EXPECT_TRUE(cg && cg->type == 0xFFFFFFFEu);
+        return 0;
+    });
+
+    // Not a temporary group: a join of it is remembered.
+    Ptt__Rr__JoinGroupAck join = PTT__RR__JOIN_GROUP_ACK__INIT;
+    join.group = &g;
+    deliver(join.base);
+    EXPECT_NE(read_file(cwd.file("custom.ini")).find("last_group = 7"), std::string::npos);
+
+    Ptt__Department d = PTT__DEPARTMENT__INIT;
+    d.did = 30;
+    d.n_chat_groups = 1;
+    d.chat_groups = groups;
+    Ptt__Rr__QueryDepartmentTreeAck tree = PTT__RR__QUERY_DEPARTMENT_TREE_ACK__INIT;
+    tree.department = &d;
+    deliver(tree.base);
+    on_looper([&] {
+        win_group_t *dg = cache_get_department_group_by_gid(c(), 7);
+        EXPECT_TRUE(dg && dg->type == 0xFFFFFFFEu);
+        return 0;
+    });
+}
+
 TEST_F(CacheTest, VersionOneMembersTakeInGroupOnlyInThePlainList)
 {
     server.ignore("ptt.rr.QueryMembers");

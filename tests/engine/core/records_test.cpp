@@ -182,6 +182,26 @@ TEST(Records, SosAlarmTakesOnlyWhatTheMessageCarries)
     EXPECT_STREQ(a.devicesn, "");
 }
 
+TEST(Records, SosAlarmKeepsStatusAndLocationKindsTheSchemaDoesNotName)
+{
+    // protobuf-c keeps an enum number as it arrived, named or not; the test
+    // puts such numbers in place the same way.
+    int32_t status = -2, kind = 9999;
+    Ptt__Location loc = PTT__LOCATION__INIT;
+    loc.has_type = 1;
+    memcpy(&loc.type, &kind, sizeof(kind));
+    Sos__Alarm alarm = SOS__ALARM__INIT;
+    alarm.has_status = 1;
+    memcpy(&alarm.status, &status, sizeof(status));
+    alarm.location = &loc;
+    Sos__AlarmNew msg = SOS__ALARM_NEW__INIT;
+    msg.alarm = &alarm;
+    sos_alarm_t a;
+    lirko_fill_sos_alarm(&a, &msg);
+    EXPECT_EQ(a.status, -2);
+    EXPECT_EQ(a.location_type, 9999);
+}
+
 TEST(Results, MemberArrayIsIndependentOfTheList)
 {
     list *entries = list_new();
