@@ -26,6 +26,7 @@ int lirko_copy_text(char *dst, size_t size, const char *src);
 // too), and C++ may not read such a number through the enum type; it is read
 // as the 32-bit integer it is stored as.
 int32_t lirko_enum_value(const void *field);
+
 // Group record from a cached group; did is left as the caller set it.
 void lirko_fill_win_group(win_group_t *out, const cache_group *group);
 // Member record of group gid from a member entry.

@@ -74,7 +74,8 @@ TEST_F(LoginTest, RefusedLoginReportsTheMappedCodeAndStaysDown)
         ASSERT_EQ(on_looper([&] { return lirko_login(engine, "dispatcher", "dispatcher-pw", 0); }),
                   0);
         advance(5.0);
-        ASSERT_TRUE(wait_until([&] { return !errors().empty(); }));
+        // The error comes before the final status: wait for both.
+        ASSERT_TRUE(wait_until([&] { return !errors().empty() && states().size() >= 2; }));
         EXPECT_EQ(errors(), std::vector<int>{c.code});
         EXPECT_EQ(states(), (std::vector<int>{LIRKO_STATUS_LOGGING_IN, LIRKO_STATUS_NONE}));
         EXPECT_EQ(state(), LIRKO_STATUS_NONE);
@@ -96,6 +97,7 @@ TEST_F(LoginTest, NoLoginAckWithinThreeSecondsReportsMinus11AndLogsOut)
     EXPECT_TRUE(errors().empty());
     advance(1.0);
     ASSERT_TRUE(wait_error(LIRKO_ERR_LOGGED_OUT));
+    ASSERT_TRUE(wait_until([&] { return states().size() >= 3; }));
     EXPECT_EQ(errors(), (std::vector<int>{LIRKO_ERR_LOGIN_TIMEOUT, LIRKO_ERR_LOGGED_OUT}));
     EXPECT_EQ(states(), (std::vector<int>{2, 1, 1}));
     EXPECT_EQ(server.count("ptt.rr.Logout"), 1u);
@@ -120,7 +122,7 @@ TEST_F(LoginTest, KickoutReasonsMapToCodesAndNeverLogInAgain)
         // With close_after the push and the close arrive in one read: the
         // push must still be handled as a kick-out, not as a broken link.
         server.kickout(c.reason, c.close_after);
-        ASSERT_TRUE(wait_until([&] { return !errors().empty(); }));
+        ASSERT_TRUE(wait_until([&] { return !errors().empty() && !states().empty(); }));
         EXPECT_EQ(errors(), std::vector<int>{c.code});
         EXPECT_EQ(states(), std::vector<int>{LIRKO_STATUS_OFFLINE});
         advance(20.0);
@@ -141,6 +143,8 @@ TEST_F(LoginTest, LogoutPutsTheExactFrameOnTheWire)
     const Bytes golden = {0x00, 0x00, 0x00, 0x14, 0x00, 0x0E, 'p', 't',  't',  '.',  'r',  'r',
                           '.',  'L',  'o',  'g',  'o',  'u',  't', 0x00, 0x2A, 0x42, 0x05, 0x35};
     EXPECT_EQ(logouts[0].raw, golden);
+    // The status follows the error report.
+    ASSERT_TRUE(wait_until([&] { return !states().empty(); }));
     EXPECT_EQ(states(), std::vector<int>{LIRKO_STATUS_OFFLINE});
     EXPECT_EQ(state(), LIRKO_STATUS_OFFLINE);
     EXPECT_TRUE(server.wait_clients(0));
@@ -156,6 +160,7 @@ TEST_F(LoginTest, LogoutWithoutAnswerEndsAfterOneSecond)
     EXPECT_TRUE(errors().empty());
     advance(1.0);
     ASSERT_TRUE(wait_error(LIRKO_ERR_LOGGED_OUT));
+    ASSERT_TRUE(wait_until([&] { return !states().empty(); }));
     EXPECT_EQ(states(), std::vector<int>{LIRKO_STATUS_OFFLINE});
 }
 
