@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -39,16 +40,34 @@ struct File {
     }
 };
 
-bool open_pair(File &in, File &out, const char *in_path, const char *out_path)
+// Reads the whole of path into data. A path that opens but cannot be read
+// (a folder, an I/O error) fails here instead of passing for an empty file.
+bool read_input(const char *path, std::vector<uint8_t> *data)
 {
-    in.f = fopen(in_path, "rb");
-    if (!in.f) {
-        fprintf(stderr, "evrc-tool: cannot open %s: %s\n", in_path, strerror(errno));
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "evrc-tool: cannot open %s: %s\n", path, strerror(errno));
         return false;
     }
-    out.f = fopen(out_path, "wb");
+    uint8_t buf[1 << 16];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        data->insert(data->end(), buf, buf + n);
+    int err = errno;
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+        fprintf(stderr, "evrc-tool: cannot read %s: %s\n", path, strerror(err));
+        return false;
+    }
+    return true;
+}
+
+bool open_output(File &out, const char *path)
+{
+    out.f = fopen(path, "wb");
     if (!out.f) {
-        fprintf(stderr, "evrc-tool: cannot create %s: %s\n", out_path, strerror(errno));
+        fprintf(stderr, "evrc-tool: cannot create %s: %s\n", path, strerror(errno));
         return false;
     }
     return true;
@@ -66,8 +85,9 @@ int cmd_decode(int argc, char **argv)
     }
     if (argc - i != 2)
         return usage();
-    File in, out;
-    if (!open_pair(in, out, argv[i], argv[i + 1]))
+    std::vector<uint8_t> in;
+    File out;
+    if (!read_input(argv[i], &in) || !open_output(out, argv[i + 1]))
         return 1;
     evrc_decoder *dec = evrc_decoder_new();
     if (!dec) {
@@ -75,11 +95,11 @@ int cmd_decode(int argc, char **argv)
         return 1;
     }
     evrc_decoder_set_legacy(dec, legacy);
-    uint8_t rec[kRecordBytes];
     long frames = 0;
     int rc = 0;
-    size_t got;
-    while ((got = fread(rec, 1, sizeof rec, in.f)) == sizeof rec) {
+    size_t pos = 0;
+    for (; in.size() - pos >= (size_t)kRecordBytes; pos += kRecordBytes) {
+        const uint8_t *rec = &in[pos];
         uint16_t words[EVRC_FRAME_WORDS];
         Word16 rate = (Word16)(rec[0] | rec[1] << 8);
         for (int k = 0; k < EVRC_FRAME_WORDS; k++)
@@ -98,8 +118,9 @@ int cmd_decode(int argc, char **argv)
         }
         frames++;
     }
-    if (rc == 0 && got != 0) {
-        fprintf(stderr, "evrc-tool: ignoring a trailing partial record of %zu bytes\n", got);
+    if (rc == 0 && pos != in.size()) {
+        fprintf(stderr, "evrc-tool: ignoring a trailing partial record of %zu bytes\n",
+                in.size() - pos);
     }
     evrc_decoder_destroy(&dec);
     if (rc == 0)
@@ -142,8 +163,9 @@ int cmd_encode(int argc, char **argv)
     }
     if (argc - i != 2 || min_rate > max_rate)
         return usage();
-    File in, out;
-    if (!open_pair(in, out, argv[i], argv[i + 1]))
+    std::vector<uint8_t> in;
+    File out;
+    if (!read_input(argv[i], &in) || !open_output(out, argv[i + 1]))
         return 1;
     evrc_encoder *enc = evrc_encoder_new();
     if (!enc) {
@@ -153,11 +175,12 @@ int cmd_encode(int argc, char **argv)
     enc->min_rate = min_rate;
     enc->max_rate = max_rate;
     enc->noise_suppression = (uint16_t)ns;
-    uint8_t bytes[2 * EVRC_FRAME_LEN];
+    const size_t frame_bytes = 2 * EVRC_FRAME_LEN;
     long frames = 0;
     int rc = 0;
-    size_t got;
-    while ((got = fread(bytes, 1, sizeof bytes, in.f)) == sizeof bytes) {
+    size_t pos = 0;
+    for (; in.size() - pos >= frame_bytes; pos += frame_bytes) {
+        const uint8_t *bytes = &in[pos];
         Word16 pcm[EVRC_FRAME_LEN];
         for (int k = 0; k < EVRC_FRAME_LEN; k++)
             pcm[k] = (Word16)(uint16_t)(bytes[2 * k] | bytes[2 * k + 1] << 8);
@@ -177,8 +200,9 @@ int cmd_encode(int argc, char **argv)
         }
         frames++;
     }
-    if (rc == 0 && got != 0)
-        fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n", got);
+    if (rc == 0 && pos != in.size())
+        fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n",
+                in.size() - pos);
     evrc_encoder_destroy(&enc);
     if (rc == 0)
         fprintf(stderr, "evrc-tool: encoded %ld frames\n", frames);
