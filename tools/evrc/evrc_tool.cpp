@@ -73,6 +73,19 @@ bool open_output(File &out, const char *path)
     return true;
 }
 
+// Closes the output; stdio may hold the last writes until here, so a full
+// disk can show only now.
+bool close_output(File &out)
+{
+    FILE *f = out.f;
+    out.f = nullptr;
+    if (fclose(f) != 0) {
+        fprintf(stderr, "evrc-tool: write failed: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 int cmd_decode(int argc, char **argv)
 {
     bool legacy = false;
@@ -123,6 +136,8 @@ int cmd_decode(int argc, char **argv)
                 in.size() - pos);
     }
     evrc_decoder_destroy(&dec);
+    if (rc == 0 && !close_output(out))
+        rc = 1;
     if (rc == 0)
         fprintf(stderr, "evrc-tool: decoded %ld frames\n", frames);
     return rc;
@@ -204,6 +219,8 @@ int cmd_encode(int argc, char **argv)
         fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n",
                 in.size() - pos);
     evrc_encoder_destroy(&enc);
+    if (rc == 0 && !close_output(out))
+        rc = 1;
     if (rc == 0)
         fprintf(stderr, "evrc-tool: encoded %ld frames\n", frames);
     return rc;

@@ -115,6 +115,9 @@ TEST(EvrcTool, BadInputFailsWithAMessage)
         {"input is a folder", "decode", "", ".", "out", "cannot read"},
         {"input is a folder (encode)", "encode", "", ".", "out", "cannot read"},
         {"output folder missing", "decode", good_pkt, "in", "no/such/out", "cannot create"},
+        {"output device full", "decode", good_pkt, "in", "/dev/full", "write"},
+        {"output device full (encode)", "encode", std::string(320, '\1'), "in", "/dev/full",
+         "write"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
