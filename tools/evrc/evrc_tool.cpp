@@ -100,7 +100,18 @@ int cmd_decode(int argc, char **argv)
         return usage();
     std::vector<uint8_t> in;
     File out;
-    if (!read_input(argv[i], &in) || !open_output(out, argv[i + 1]))
+    if (!read_input(argv[i], &in))
+        return 1;
+    // A cut-off record means a damaged or foreign file: refused before
+    // anything is decoded or an output is touched.
+    if (in.size() % kRecordBytes != 0) {
+        fprintf(stderr,
+                "evrc-tool: %s: truncated packet record: %zu bytes after %zu whole %d-byte "
+                "records\n",
+                argv[i], in.size() % kRecordBytes, in.size() / kRecordBytes, kRecordBytes);
+        return 1;
+    }
+    if (!open_output(out, argv[i + 1]))
         return 1;
     evrc_decoder *dec = evrc_decoder_new();
     if (!dec) {
@@ -111,7 +122,7 @@ int cmd_decode(int argc, char **argv)
     long frames = 0;
     int rc = 0;
     size_t pos = 0;
-    for (; in.size() - pos >= (size_t)kRecordBytes; pos += kRecordBytes) {
+    for (; pos < in.size(); pos += kRecordBytes) {
         const uint8_t *rec = &in[pos];
         uint16_t words[EVRC_FRAME_WORDS];
         Word16 rate = (Word16)(rec[0] | rec[1] << 8);
@@ -130,10 +141,6 @@ int cmd_decode(int argc, char **argv)
             break;
         }
         frames++;
-    }
-    if (rc == 0 && pos != in.size()) {
-        fprintf(stderr, "evrc-tool: ignoring a trailing partial record of %zu bytes\n",
-                in.size() - pos);
     }
     evrc_decoder_destroy(&dec);
     if (rc == 0 && !close_output(out))
@@ -180,7 +187,16 @@ int cmd_encode(int argc, char **argv)
         return usage();
     std::vector<uint8_t> in;
     File out;
-    if (!read_input(argv[i], &in) || !open_output(out, argv[i + 1]))
+    if (!read_input(argv[i], &in))
+        return 1;
+    // Half a sample is no 16-bit PCM. (A partial last frame is normal for
+    // recorded speech and is only left out, below.)
+    if (in.size() % 2 != 0) {
+        fprintf(stderr, "evrc-tool: %s: odd number of bytes (%zu), not 16-bit samples\n", argv[i],
+                in.size());
+        return 1;
+    }
+    if (!open_output(out, argv[i + 1]))
         return 1;
     evrc_encoder *enc = evrc_encoder_new();
     if (!enc) {

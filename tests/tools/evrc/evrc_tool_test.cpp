@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -56,6 +57,12 @@ std::string record(uint16_t rate, uint16_t first_word = 0)
     r[2] = (char)(first_word & 0xff);
     r[3] = (char)(first_word >> 8);
     return r;
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
 }
 
 std::string synthetic(const char *name)
@@ -118,6 +125,9 @@ TEST(EvrcTool, BadInputFailsWithAMessage)
         {"output device full", "decode", good_pkt, "in", "/dev/full", "write"},
         {"output device full (encode)", "encode", std::string(320, '\1'), "in", "/dev/full",
          "write"},
+        {"truncated record", "decode", good_pkt + record(3).substr(0, 10), "in", "out",
+         "truncated"},
+        {"odd-length pcm", "encode", std::string(2 * 320 + 1, '\1'), "in", "out", "odd"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -129,6 +139,20 @@ TEST(EvrcTool, BadInputFailsWithAMessage)
         EXPECT_NE(r.err.find(c.expect), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("frames\n"), std::string::npos) << "reported as done: " << r.err;
     }
+}
+
+TEST(EvrcTool, RefusedInputLeavesAnExistingOutputAlone)
+{
+    TempCwd cwd;
+    write_file("in.pkt", record(3, 0x72bb) + "short");
+    write_file("out.pcm", "earlier result");
+    ToolRun r = run_tool({"decode", "in.pkt", "out.pcm"});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_EQ(read_file("out.pcm"), "earlier result");
+    write_file("odd.pcm", std::string(321, '\0'));
+    r = run_tool({"encode", "odd.pcm", "never.pkt"});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_FALSE(exists("never.pkt"));
 }
 
 TEST(EvrcTool, UsageErrorsExitWithTwo)
