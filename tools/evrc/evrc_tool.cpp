@@ -86,6 +86,15 @@ bool close_output(File &out)
     return true;
 }
 
+// Rate words a packet file may hold: the coded rates 1, 3 and 4, and 0
+// (blank), 2 (quarter rate) and 14 (erasure), which decode as erased
+// frames. Anything else (a byte-swapped or foreign file) would decode to
+// erasure noise with no sign that the input was wrong.
+bool known_rate_word(unsigned rate)
+{
+    return rate <= EVRC_RATE_FULL || rate == EVRC_RATE_ERASURE;
+}
+
 int cmd_decode(int argc, char **argv)
 {
     bool legacy = false;
@@ -110,6 +119,16 @@ int cmd_decode(int argc, char **argv)
                 "records\n",
                 argv[i], in.size() % kRecordBytes, in.size() / kRecordBytes, kRecordBytes);
         return 1;
+    }
+    for (size_t pos = 0; pos < in.size(); pos += kRecordBytes) {
+        unsigned rate = in[pos] | in[pos + 1] << 8;
+        if (!known_rate_word(rate)) {
+            fprintf(stderr,
+                    "evrc-tool: %s: record %zu has rate %u; packet files hold 0 to 4 or 14 "
+                    "(erasure)\n",
+                    argv[i], pos / kRecordBytes + 1, rate);
+            return 1;
+        }
     }
     if (!open_output(out, argv[i + 1]))
         return 1;

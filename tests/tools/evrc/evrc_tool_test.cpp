@@ -128,6 +128,8 @@ TEST(EvrcTool, BadInputFailsWithAMessage)
         {"truncated record", "decode", good_pkt + record(3).substr(0, 10), "in", "out",
          "truncated"},
         {"odd-length pcm", "encode", std::string(2 * 320 + 1, '\1'), "in", "out", "odd"},
+        {"rate word 7", "decode", good_pkt + record(7), "in", "out", "record 3 has rate 7"},
+        {"rate word byte-swapped", "decode", record(0x0300, 0x72bb), "in", "out", "rate 768"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,6 +149,10 @@ TEST(EvrcTool, RefusedInputLeavesAnExistingOutputAlone)
     write_file("in.pkt", record(3, 0x72bb) + "short");
     write_file("out.pcm", "earlier result");
     ToolRun r = run_tool({"decode", "in.pkt", "out.pcm"});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_EQ(read_file("out.pcm"), "earlier result");
+    write_file("in.pkt", record(3, 0x72bb) + record(3) + record(9));
+    r = run_tool({"decode", "in.pkt", "out.pcm"});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_EQ(read_file("out.pcm"), "earlier result");
     write_file("odd.pcm", std::string(321, '\0'));
