@@ -3,12 +3,14 @@
 // rate's size within its bounds, our decoder turns it into 160 samples, and
 // (under the sanitizer build) no arithmetic overflows and nothing is read or
 // written out of bounds.
+#include "evrc_encode.h"
 #include "evrc_frame.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace
 {
@@ -125,6 +127,29 @@ TEST(EvrcEncoderRobustness, ExtremeInputsGiveValidFrames)
             evrc_decoder_destroy(&dec);
         }
     }
+}
+
+// The pitch-pulse search of the RCELP warping can start its window past the
+// end of the residual (a full-scale impulse train at a 120-sample period
+// drives it 45 samples beyond, outside the residual buffer's zero margin).
+// With no window left to search, the helper must not read at all.
+TEST(EvrcEncoderRobustness, PulseSearchWithNoWindowReadsNothing)
+{
+    // Exactly sized, so the sanitizer build sees any read past the end.
+    std::vector<Word16> res(8, 1000);
+    for (Word16 count : {0, -3, -45}) {
+        Word16 lag = -1;
+        Word32 energy = -1;
+        evrc_max_energy_lag(&lag, &energy, res.data(), 7, count);
+        EXPECT_EQ(lag, 7) << count;
+        EXPECT_EQ(energy, 0) << count;
+    }
+    // One window that fits is still measured.
+    Word16 lag = -1;
+    Word32 energy = -1;
+    evrc_max_energy_lag(&lag, &energy, res.data(), 5, 1);
+    EXPECT_EQ(lag, 5);
+    EXPECT_GT(energy, 0);
 }
 
 } // namespace
