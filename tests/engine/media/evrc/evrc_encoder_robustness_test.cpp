@@ -1,8 +1,8 @@
 // Whatever a microphone delivers (clipping, hum, hours of digital silence,
-// a square wave at the pitch limits), the encoder gives a valid frame of the
-// rate's size within its bounds, our decoder turns it into 160 samples, and
-// (under the sanitizer build) no arithmetic overflows and nothing is read or
-// written out of bounds.
+// a square wave at the pitch limits), the encoder gives a frame of the rate's
+// size within its bounds, which our decoder takes as a good frame and turns
+// into 160 samples; under the sanitizer build no arithmetic overflows and
+// nothing is read or written out of bounds.
 #include "evrc_encode.h"
 #include "evrc_frame.h"
 
@@ -122,6 +122,10 @@ TEST(EvrcEncoderRobustness, ExtremeInputsGiveValidFrames)
                 ASSERT_EQ(evrc_decode_frame(dec, out, len, speech), EVRC_FRAME_LEN)
                     << "frame " << f;
                 ASSERT_EQ(speech[EVRC_FRAME_LEN], 0x5a5a) << "frame " << f;
+                // Nothing we send may look damaged to the far end: no
+                // all-ones eighth-rate frame, no eighth rate right after
+                // full, no unordered LSPs, no delay beyond 120.
+                ASSERT_FALSE(dec->erasure || dec->bad_rate) << "frame " << f << " rate " << rate;
             }
             evrc_encoder_destroy(&enc);
             evrc_decoder_destroy(&dec);
