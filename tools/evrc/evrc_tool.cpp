@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -39,19 +40,59 @@ struct File {
     }
 };
 
-bool open_pair(File &in, File &out, const char *in_path, const char *out_path)
+// Reads the whole of path into data. A path that opens but cannot be read
+// (a folder, an I/O error) fails here instead of passing for an empty file.
+bool read_input(const char *path, std::vector<uint8_t> *data)
 {
-    in.f = fopen(in_path, "rb");
-    if (!in.f) {
-        fprintf(stderr, "evrc-tool: cannot open %s: %s\n", in_path, strerror(errno));
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "evrc-tool: cannot open %s: %s\n", path, strerror(errno));
         return false;
     }
-    out.f = fopen(out_path, "wb");
-    if (!out.f) {
-        fprintf(stderr, "evrc-tool: cannot create %s: %s\n", out_path, strerror(errno));
+    uint8_t buf[1 << 16];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        data->insert(data->end(), buf, buf + n);
+    int err = errno;
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+        fprintf(stderr, "evrc-tool: cannot read %s: %s\n", path, strerror(err));
         return false;
     }
     return true;
+}
+
+bool open_output(File &out, const char *path)
+{
+    out.f = fopen(path, "wb");
+    if (!out.f) {
+        fprintf(stderr, "evrc-tool: cannot create %s: %s\n", path, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Closes the output; stdio may hold the last writes until here, so a full
+// disk can show only now.
+bool close_output(File &out)
+{
+    FILE *f = out.f;
+    out.f = nullptr;
+    if (fclose(f) != 0) {
+        fprintf(stderr, "evrc-tool: write failed: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Rate words a packet file may hold: the coded rates 1, 3 and 4, and 0
+// (blank), 2 (quarter rate) and 14 (erasure), which decode as erased
+// frames. Anything else (a byte-swapped or foreign file) would decode to
+// erasure noise with no sign that the input was wrong.
+bool known_rate_word(unsigned rate)
+{
+    return rate <= EVRC_RATE_FULL || rate == EVRC_RATE_ERASURE;
 }
 
 int cmd_decode(int argc, char **argv)
@@ -66,8 +107,30 @@ int cmd_decode(int argc, char **argv)
     }
     if (argc - i != 2)
         return usage();
-    File in, out;
-    if (!open_pair(in, out, argv[i], argv[i + 1]))
+    std::vector<uint8_t> in;
+    File out;
+    if (!read_input(argv[i], &in))
+        return 1;
+    // A cut-off record means a damaged or foreign file: refused before
+    // anything is decoded or an output is touched.
+    if (in.size() % kRecordBytes != 0) {
+        fprintf(stderr,
+                "evrc-tool: %s: truncated packet record: %zu bytes after %zu whole %d-byte "
+                "records\n",
+                argv[i], in.size() % kRecordBytes, in.size() / kRecordBytes, kRecordBytes);
+        return 1;
+    }
+    for (size_t pos = 0; pos < in.size(); pos += kRecordBytes) {
+        unsigned rate = in[pos] | in[pos + 1] << 8;
+        if (!known_rate_word(rate)) {
+            fprintf(stderr,
+                    "evrc-tool: %s: record %zu has rate %u; packet files hold 0 to 4 or 14 "
+                    "(erasure)\n",
+                    argv[i], pos / kRecordBytes + 1, rate);
+            return 1;
+        }
+    }
+    if (!open_output(out, argv[i + 1]))
         return 1;
     evrc_decoder *dec = evrc_decoder_new();
     if (!dec) {
@@ -75,11 +138,11 @@ int cmd_decode(int argc, char **argv)
         return 1;
     }
     evrc_decoder_set_legacy(dec, legacy);
-    uint8_t rec[kRecordBytes];
     long frames = 0;
     int rc = 0;
-    size_t got;
-    while ((got = fread(rec, 1, sizeof rec, in.f)) == sizeof rec) {
+    size_t pos = 0;
+    for (; pos < in.size(); pos += kRecordBytes) {
+        const uint8_t *rec = &in[pos];
         uint16_t words[EVRC_FRAME_WORDS];
         Word16 rate = (Word16)(rec[0] | rec[1] << 8);
         for (int k = 0; k < EVRC_FRAME_WORDS; k++)
@@ -98,10 +161,9 @@ int cmd_decode(int argc, char **argv)
         }
         frames++;
     }
-    if (rc == 0 && got != 0) {
-        fprintf(stderr, "evrc-tool: ignoring a trailing partial record of %zu bytes\n", got);
-    }
     evrc_decoder_destroy(&dec);
+    if (rc == 0 && !close_output(out))
+        rc = 1;
     if (rc == 0)
         fprintf(stderr, "evrc-tool: decoded %ld frames\n", frames);
     return rc;
@@ -142,8 +204,18 @@ int cmd_encode(int argc, char **argv)
     }
     if (argc - i != 2 || min_rate > max_rate)
         return usage();
-    File in, out;
-    if (!open_pair(in, out, argv[i], argv[i + 1]))
+    std::vector<uint8_t> in;
+    File out;
+    if (!read_input(argv[i], &in))
+        return 1;
+    // Half a sample is no 16-bit PCM. (A partial last frame is normal for
+    // recorded speech and is only left out, below.)
+    if (in.size() % 2 != 0) {
+        fprintf(stderr, "evrc-tool: %s: odd number of bytes (%zu), not 16-bit samples\n", argv[i],
+                in.size());
+        return 1;
+    }
+    if (!open_output(out, argv[i + 1]))
         return 1;
     evrc_encoder *enc = evrc_encoder_new();
     if (!enc) {
@@ -153,11 +225,12 @@ int cmd_encode(int argc, char **argv)
     enc->min_rate = min_rate;
     enc->max_rate = max_rate;
     enc->noise_suppression = (uint16_t)ns;
-    uint8_t bytes[2 * EVRC_FRAME_LEN];
+    const size_t frame_bytes = 2 * EVRC_FRAME_LEN;
     long frames = 0;
     int rc = 0;
-    size_t got;
-    while ((got = fread(bytes, 1, sizeof bytes, in.f)) == sizeof bytes) {
+    size_t pos = 0;
+    for (; in.size() - pos >= frame_bytes; pos += frame_bytes) {
+        const uint8_t *bytes = &in[pos];
         Word16 pcm[EVRC_FRAME_LEN];
         for (int k = 0; k < EVRC_FRAME_LEN; k++)
             pcm[k] = (Word16)(uint16_t)(bytes[2 * k] | bytes[2 * k + 1] << 8);
@@ -177,9 +250,12 @@ int cmd_encode(int argc, char **argv)
         }
         frames++;
     }
-    if (rc == 0 && got != 0)
-        fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n", got);
+    if (rc == 0 && pos != in.size())
+        fprintf(stderr, "evrc-tool: ignoring a trailing partial frame of %zu bytes\n",
+                in.size() - pos);
     evrc_encoder_destroy(&enc);
+    if (rc == 0 && !close_output(out))
+        rc = 1;
     if (rc == 0)
         fprintf(stderr, "evrc-tool: encoded %ld frames\n", frames);
     return rc;

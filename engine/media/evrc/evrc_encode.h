@@ -49,7 +49,8 @@ void evrc_rcelp_modify(evrc_encoder_state *st, const Word32 *contour, Word16 sub
                        Word16 *mod_res);
 
 // Pitch-pulse location helper: the centre of the 5-sample window with the
-// largest energy among `count` windows starting at `centre`.
+// largest energy among `count` windows starting at `centre`. With `count`
+// below 1 nothing is read: the lag is `centre` and the energy 0.
 void evrc_max_energy_lag(Word16 *lag, Word32 *energy, const Word16 *signal, Word16 centre,
                          Word16 count);
 

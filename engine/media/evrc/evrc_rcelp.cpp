@@ -17,6 +17,14 @@
 void evrc_max_energy_lag(Word16 *lag, Word32 *energy, const Word16 *signal, Word16 centre,
                          Word16 count)
 {
+    // The pulse search can place its first window past the end of the
+    // residual; with no window to search the lag is the centre whatever the
+    // samples, so none are read.
+    if (count < 1) {
+        *lag = centre;
+        *energy = 0;
+        return;
+    }
     Word32 e = 0;
     for (int k = -2; k <= 2; k++)
         e = L_mac(e, signal[centre + k], signal[centre + k]);
