@@ -9,6 +9,7 @@
 #include "test_support.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -206,6 +207,28 @@ TEST(PttServerTest, AddressingNamesTheTcpPortInNetworkOrder)
     // arrived here.
     ASSERT_TRUE(server.wait_count("ptt.rr.QueryServer", 1));
     EXPECT_TRUE(server.received("ptt.rr.QueryServer")[0].udp);
+}
+
+// Tests run in parallel, each with its own server on a free port: no other
+// socket may take over a server's UDP port, or the addressing queries meant
+// for it go to whichever socket bound the port last.
+TEST(PttServerTest, UdpPortCannotBeSharedByAnotherSocket)
+{
+    PttServer server;
+    ASSERT_TRUE(server.start());
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int one = 1;
+    ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(server.udp_port());
+    int rc = bind(fd, (sockaddr *)&a, sizeof(a));
+    int err = errno;
+    close(fd);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(err, EADDRINUSE);
 }
 
 } // namespace

@@ -236,12 +236,17 @@ TEST_F(PublicCallbacksTest, KickoutReachesTheErrorCallback)
         SCOPED_TRACE(c.reason);
         WinReports::get().clear();
         login();
+        size_t states_before = WinReports::get().states_copy().size();
         server.kickout(c.reason, false);
         delivered();
         ASSERT_TRUE(wait_until([&] {
             auto e = WinReports::get().errors_copy();
             return !e.empty() && e.back() == c.code;
         }));
+        // The status is reported just after the error, on the engine's
+        // thread: wait for it rather than read the list between the two.
+        ASSERT_TRUE(
+            wait_until([&] { return WinReports::get().states_copy().size() > states_before; }));
         EXPECT_EQ(WinReports::get().states_copy().back(), 1);
         EXPECT_EQ(lirko_win_getOnlineStatus(), LIRKO_STATUS_OFFLINE);
         lirko_win_on_unload();

@@ -57,6 +57,8 @@ TEST_F(WinLoginTest, LoginReportsTwoThenThreeAndLogoutEndsIt)
     ASSERT_TRUE(wait_until([] { return !WinReports::get().errors_copy().empty(); }));
     EXPECT_EQ(WinReports::get().errors_copy(), std::vector<int>{-12});
     EXPECT_EQ(WinReports::get().messages[0], "");
+    // The offline status follows the error report on the engine's thread.
+    ASSERT_TRUE(wait_until([] { return WinReports::get().states_copy().size() >= 3; }));
     EXPECT_EQ(WinReports::get().states_copy().back(), LIRKO_STATUS_OFFLINE);
     EXPECT_EQ(lirko_win_getOnlineStatus(), LIRKO_STATUS_OFFLINE);
     const Bytes golden = {0x00, 0x00, 0x00, 0x14, 0x00, 0x0E, 'p', 't',  't',  '.',  'r',  'r',

@@ -20,16 +20,32 @@ TEST(LogThreads, LinesStayWholeWhileTheThresholdChanges)
     hal_log *log = hal_log_new(nullptr);
     ASSERT_EQ(0, hal_log_set_file(log, "kvptt.log"));
     ::testing::internal::CaptureStdout();
+    // Each writer's first line goes out before the toggling starts, at the
+    // open threshold, and the rest only once it runs: left to the scheduler,
+    // a loaded machine could run every write while the toggler sat
+    // preempted at the closed threshold (no line at all), or before it
+    // started (no change to race with).
     std::atomic<bool> go{true};
+    std::atomic<int> first_lines{0};
+    std::atomic<bool> toggling{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; t++) {
         writers.emplace_back([&, t] {
-            for (int i = 0; i < 500; i++)
+            for (int i = 0; i < 500; i++) {
                 EXPECT_EQ(0, hal_log_output(log, 5, "mt", "thread %d line %d %s", t, i,
                                             "payload-payload-payload"));
+                if (i == 0) {
+                    first_lines++;
+                    while (!toggling.load())
+                        std::this_thread::yield();
+                }
+            }
         });
     }
     std::thread toggler([&] {
+        while (first_lines.load() < 4)
+            std::this_thread::yield();
+        toggling = true;
         for (int i = 0; go.load(); i++)
             EXPECT_EQ(0, hal_log_set_priority(log, i % 2 ? 6 : 2));
     });
@@ -49,7 +65,7 @@ TEST(LogThreads, LinesStayWholeWhileTheThresholdChanges)
         EXPECT_TRUE(std::regex_match(line, whole)) << line;
         lines++;
     }
-    EXPECT_GT(lines, 0);
+    EXPECT_GE(lines, 4);
     EXPECT_LE(lines, 2000);
 }
 
