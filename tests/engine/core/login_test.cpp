@@ -16,6 +16,15 @@ namespace
 
 const char *const DISPATCHER_MD5 = "EFE0EF527057A704259299FD98908DFA";
 
+// The server was asked for an address exactly once, for this account.
+void expect_one_query_for(PttServer &server, const char *account)
+{
+    auto queries = server.received("ptt.rr.QueryServer");
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
+                 account);
+}
+
 class LoginTest : public EngineFixture
 {
 };
@@ -208,10 +217,7 @@ TEST_F(LoginTest, LoginWithTheConnectionsOwnCopiesKeepsTheAccount)
               0);
     advance(5.0);
     ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
-    auto queries = server.received("ptt.rr.QueryServer");
-    ASSERT_EQ(queries.size(), 1u);
-    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
-                 "dispatcher");
+    expect_one_query_for(server, "dispatcher");
 }
 
 TEST_F(LoginTest, PasswordsNeverReachTheLog)
@@ -278,10 +284,7 @@ TEST_F(SavedLoginTest, SavedAccountReplacedWhileLoggingInKeepsTheStartedLogin)
     EXPECT_EQ(on_looper([&] { return lirko_login_by_saved(engine); }), 0);
     advance(5.0);
     ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
-    auto queries = server.received("ptt.rr.QueryServer");
-    ASSERT_EQ(queries.size(), 1u);
-    EXPECT_STREQ(reinterpret_cast<const Ptt__Rr__QueryServer *>(queries[0].msg.get())->account,
-                 "dispatcher");
+    expect_one_query_for(server, "dispatcher");
     auto logins = server.received("ptt.rr.Login");
     ASSERT_EQ(logins.size(), 1u);
     auto *login = reinterpret_cast<const Ptt__Rr__Login *>(logins[0].msg.get());
