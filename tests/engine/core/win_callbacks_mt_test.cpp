@@ -90,9 +90,12 @@ TEST(CallbacksThreads, UnloadWhileTheServerKeepsPushing)
                 lirko_win_getOnlineStatus();
             }
         });
-        // Let some pushes through, then unload under the traffic.
-        ASSERT_TRUE(wait_until([] { return g_users > 5 && g_members > 5 && g_alarms > 5; },
-                               std::chrono::seconds(20)));
+        // Let some pushes through, then unload under the traffic. No
+        // assertion may leave this scope while the threads run: a failure
+        // must still unload and join them.
+        bool flowing = wait_until([] { return g_users > 5 && g_members > 5 && g_alarms > 5; },
+                                  std::chrono::seconds(20));
+        EXPECT_TRUE(flowing) << "the pushes did not reach the callbacks";
         lirko_win_on_unload();
         int heard = g_users + g_members + g_alarms;
         stop = true;
