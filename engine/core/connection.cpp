@@ -434,6 +434,10 @@ static void consume_recv(connection_t *conn, size_t n)
     if (n == 0) {
         return;
     }
+    if (n >= conn->recv_buffer_size) {
+        conn->recv_buffer_size = 0;
+        return;
+    }
     memmove(conn->recv_data, conn->recv_data + n, conn->recv_buffer_size - n);
     conn->recv_buffer_size -= n;
 }
