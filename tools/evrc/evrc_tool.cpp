@@ -140,8 +140,7 @@ int cmd_decode(int argc, char **argv)
     evrc_decoder_set_legacy(dec, legacy);
     long frames = 0;
     int rc = 0;
-    size_t pos = 0;
-    for (; pos < in.size(); pos += kRecordBytes) {
+    for (size_t pos = 0; pos < in.size(); pos += kRecordBytes) {
         const uint8_t *rec = &in[pos];
         uint16_t words[EVRC_FRAME_WORDS];
         Word16 rate = (Word16)(rec[0] | rec[1] << 8);
