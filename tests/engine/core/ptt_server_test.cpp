@@ -209,6 +209,33 @@ TEST(PttServerTest, AddressingNamesTheTcpPortInNetworkOrder)
     EXPECT_TRUE(server.received("ptt.rr.QueryServer")[0].udp);
 }
 
+// A server stopped with a client still connected leaves its side of that
+// connection in TIME_WAIT; the next server on the same TCP port (the run
+// script restarted, a fixed --tcp-port) must still get the port.
+TEST(PttServerTest, RestartsOnTheSameTcpPortAfterClosingAClient)
+{
+    uint16_t port = 0;
+    {
+        PttServer first;
+        ASSERT_TRUE(first.start());
+        port = first.tcp_port();
+        RawClient c(port);
+        ASSERT_TRUE(c.connected);
+        ASSERT_TRUE(first.wait_clients(1));
+        first.stop();
+        EXPECT_EQ(c.next().name, ""); // the server closed first
+    }
+    PttServer::Options options;
+    options.tcp_port = port;
+    PttServer second(options);
+    std::string error;
+    ASSERT_TRUE(second.start(&error)) << error;
+    EXPECT_EQ(second.tcp_port(), port);
+    RawClient c(port);
+    EXPECT_TRUE(c.connected);
+    EXPECT_TRUE(second.wait_clients(1));
+}
+
 // Tests run in parallel, each with its own server on a free port: no other
 // socket may take over a server's UDP port, or the addressing queries meant
 // for it go to whichever socket bound the port last.
