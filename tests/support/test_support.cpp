@@ -1,10 +1,13 @@
 #include "test_support.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -80,6 +83,39 @@ bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds tim
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+ProgramRun run_program(const std::string &path, const std::vector<std::string> &args,
+                       std::chrono::milliseconds timeout)
+{
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(path.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open("program.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open("program.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    ProgramRun r{-2, "", ""};
+    if (pid < 0)
+        return r;
+    int status = 0;
+    bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    } else {
+        r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    r.out = read_file("program.out");
+    r.err = read_file("program.err");
+    return r;
 }
 
 } // namespace ptt::test

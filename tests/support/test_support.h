@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ptt::test
 {
@@ -43,6 +44,19 @@ std::string run_path(const std::string &relative);
 bool copy_file(const std::string &from, const std::string &to);
 std::string read_file(const std::string &path);
 bool write_file(const std::string &path, const std::string &data);
+
+// How a program run by run_program ended, with what it wrote.
+struct ProgramRun {
+    int exit_code; // -1: ended by a signal (a crash); -2: killed at the time limit
+    std::string out;
+    std::string err;
+};
+
+// Runs the program at path with args in the current directory, standard
+// output and error into "program.out" and "program.err" there, and waits at
+// most timeout for it to end (then kills it).
+ProgramRun run_program(const std::string &path, const std::vector<std::string> &args,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // Polls pred every millisecond until it holds or the timeout passes.
 bool wait_until(const std::function<bool()> &pred,

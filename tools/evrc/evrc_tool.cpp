@@ -10,10 +10,12 @@
 #include "evrc_frame.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -29,6 +31,28 @@ int usage()
           "  rates: 1 eighth, 3 half, 4 full (default 3 and 3); --ns: noise suppression (0)\n",
           stderr);
     return 2;
+}
+
+// A wrong command line: the reason, then the usage text.
+__attribute__((format(printf, 1, 2))) int bad_usage(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    fputs("evrc-tool: ", stderr);
+    vfprintf(stderr, fmt, ap);
+    fputc('\n', stderr);
+    va_end(ap);
+    return usage();
+}
+
+// The file names of a command: exactly IN and OUT after the options.
+bool two_files(const char *cmd, int left)
+{
+    if (left == 2)
+        return true;
+    bad_usage("%s takes an input and an output file, not %d file name%s", cmd, left,
+              left == 1 ? "" : "s");
+    return false;
 }
 
 struct File {
@@ -63,8 +87,19 @@ bool read_input(const char *path, std::vector<uint8_t> *data)
     return true;
 }
 
-bool open_output(File &out, const char *path)
+// Opening the output truncates it, so an output that is the input (by
+// another name, a link, or the same name) would destroy the input before
+// it is read: compared as files, not as names.
+bool open_output(File &out, const char *in_path, const char *path)
 {
+    struct stat in_st;
+    struct stat out_st;
+    if (stat(in_path, &in_st) == 0 && stat(path, &out_st) == 0 && in_st.st_dev == out_st.st_dev &&
+        in_st.st_ino == out_st.st_ino) {
+        fprintf(stderr, "evrc-tool: %s and %s are the same file; refusing to overwrite the input\n",
+                in_path, path);
+        return false;
+    }
     out.f = fopen(path, "wb");
     if (!out.f) {
         fprintf(stderr, "evrc-tool: cannot create %s: %s\n", path, strerror(errno));
@@ -103,10 +138,10 @@ int cmd_decode(int argc, char **argv)
         if (strcmp(argv[i], "--legacy") == 0)
             legacy = true;
         else
-            return usage();
+            return bad_usage("unknown option %s for decode", argv[i]);
     }
-    if (argc - i != 2)
-        return usage();
+    if (!two_files("decode", argc - i))
+        return 2;
     std::vector<uint8_t> in;
     File out;
     if (!read_input(argv[i], &in))
@@ -130,7 +165,7 @@ int cmd_decode(int argc, char **argv)
             return 1;
         }
     }
-    if (!open_output(out, argv[i + 1]))
+    if (!open_output(out, argv[i], argv[i + 1]))
         return 1;
     evrc_decoder *dec = evrc_decoder_new();
     if (!dec) {
@@ -163,6 +198,9 @@ int cmd_decode(int argc, char **argv)
     evrc_decoder_destroy(&dec);
     if (rc == 0 && !close_output(out))
         rc = 1;
+    if (rc == 0 && frames == 0)
+        fprintf(stderr, "evrc-tool: warning: %s is empty; %s holds no sound\n", argv[i],
+                argv[i + 1]);
     if (rc == 0)
         fprintf(stderr, "evrc-tool: decoded %ld frames\n", frames);
     return rc;
@@ -185,24 +223,26 @@ int cmd_encode(int argc, char **argv)
     int ns = 0;
     int i = 0;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i += 2) {
+        const char *opt = argv[i];
+        bool rate_opt = strcmp(opt, "--min-rate") == 0 || strcmp(opt, "--max-rate") == 0;
+        if (!rate_opt && strcmp(opt, "--ns") != 0)
+            return bad_usage("unknown option %s for encode", opt);
         if (i + 1 >= argc)
-            return usage();
-        if (strcmp(argv[i], "--min-rate") == 0) {
-            if (!parse_rate(argv[i + 1], &min_rate))
-                return usage();
-        } else if (strcmp(argv[i], "--max-rate") == 0) {
-            if (!parse_rate(argv[i + 1], &max_rate))
-                return usage();
-        } else if (strcmp(argv[i], "--ns") == 0) {
-            if (strcmp(argv[i + 1], "0") != 0 && strcmp(argv[i + 1], "1") != 0)
-                return usage();
-            ns = argv[i + 1][0] == '1';
+            return bad_usage("%s needs a value", opt);
+        const char *value = argv[i + 1];
+        if (rate_opt) {
+            if (!parse_rate(value, strcmp(opt, "--min-rate") == 0 ? &min_rate : &max_rate))
+                return bad_usage("%s %s: a rate is 1, 3 or 4", opt, value);
         } else {
-            return usage();
+            if (strcmp(value, "0") != 0 && strcmp(value, "1") != 0)
+                return bad_usage("--ns %s: give 0 or 1", value);
+            ns = value[0] == '1';
         }
     }
-    if (argc - i != 2 || min_rate > max_rate)
-        return usage();
+    if (min_rate > max_rate)
+        return bad_usage("--min-rate %u is above --max-rate %u", min_rate, max_rate);
+    if (!two_files("encode", argc - i))
+        return 2;
     std::vector<uint8_t> in;
     File out;
     if (!read_input(argv[i], &in))
@@ -214,7 +254,7 @@ int cmd_encode(int argc, char **argv)
                 in.size());
         return 1;
     }
-    if (!open_output(out, argv[i + 1]))
+    if (!open_output(out, argv[i], argv[i + 1]))
         return 1;
     evrc_encoder *enc = evrc_encoder_new();
     if (!enc) {
@@ -255,6 +295,9 @@ int cmd_encode(int argc, char **argv)
     evrc_encoder_destroy(&enc);
     if (rc == 0 && !close_output(out))
         rc = 1;
+    if (rc == 0 && frames == 0)
+        fprintf(stderr, "evrc-tool: warning: %s holds no whole 20 ms frame; %s holds no packet\n",
+                argv[i], argv[i + 1]);
     if (rc == 0)
         fprintf(stderr, "evrc-tool: encoded %ld frames\n", frames);
     return rc;
@@ -271,5 +314,5 @@ int main(int argc, char **argv)
         return cmd_decode(argc - 2, argv + 2);
     if (cmd == "encode")
         return cmd_encode(argc - 2, argv + 2);
-    return usage();
+    return bad_usage("unknown command %s (decode or encode)", cmd.c_str());
 }

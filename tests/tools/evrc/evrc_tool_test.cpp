@@ -3,11 +3,9 @@
 // looks like success.
 #include "test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,36 +14,10 @@ using namespace ptt::test;
 namespace
 {
 
-struct ToolRun {
-    int exit_code; // -1: the tool did not exit normally (a crash)
-    std::string err;
-};
-
-// Runs evrc-tool with args in the current directory, standard error to a file.
-ToolRun run_tool(const std::vector<std::string> &args)
+// Runs evrc-tool with args in the current directory.
+ProgramRun run_tool(const std::vector<std::string> &args)
 {
-    std::string tool = run_path("evrc-tool");
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open("tool.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            dup2(fd, 2);
-            close(fd);
-        }
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(tool.c_str()));
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(tool.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ToolRun r;
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = read_file("tool.err");
-    return r;
+    return run_program(run_path("evrc-tool"), args);
 }
 
 // One packet-file record: the rate word and 11 data words, little-endian.
@@ -73,7 +45,7 @@ std::string synthetic(const char *name)
 TEST(EvrcTool, EncodesAndDecodesWholeFiles)
 {
     TempCwd cwd;
-    ToolRun enc = run_tool({"encode", synthetic("sine1k_m20dBFS.pcm"), "sine.pkt"});
+    ProgramRun enc = run_tool({"encode", synthetic("sine1k_m20dBFS.pcm"), "sine.pkt"});
     EXPECT_EQ(enc.exit_code, 0) << enc.err;
     std::string pkt = read_file("sine.pkt");
     ASSERT_EQ(pkt.size(), 50u * 24);
@@ -81,7 +53,7 @@ TEST(EvrcTool, EncodesAndDecodesWholeFiles)
         EXPECT_EQ(pkt[i], 3) << "record " << i / 24;
         EXPECT_EQ(pkt[i + 1], 0) << "record " << i / 24;
     }
-    ToolRun dec = run_tool({"decode", synthetic("sine1k_m20dBFS.h3n0.pkt"), "sine.pcm"});
+    ProgramRun dec = run_tool({"decode", synthetic("sine1k_m20dBFS.h3n0.pkt"), "sine.pcm"});
     EXPECT_EQ(dec.exit_code, 0) << dec.err;
     EXPECT_EQ(read_file("sine.pcm"), read_file(synthetic("sine1k_m20dBFS.h3n0.p0.dec")));
 }
@@ -91,7 +63,7 @@ TEST(EvrcTool, TrailingPartialPcmFrameIsLeftOutWithANotice)
     // Recorded speech rarely ends on a frame boundary: whole frames only.
     TempCwd cwd;
     write_file("in.pcm", std::string(2 * 320 + 100, '\x10'));
-    ToolRun r = run_tool({"encode", "in.pcm", "out.pkt"});
+    ProgramRun r = run_tool({"encode", "in.pcm", "out.pkt"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("100 bytes"), std::string::npos) << r.err;
     EXPECT_EQ(read_file("out.pkt").size(), 2u * 24);
@@ -102,7 +74,7 @@ TEST(EvrcTool, ErasureBlankAndQuarterRateWordsDecode)
     // The frame-erasure vectors carry 14, 0 and 2; each decodes as an erasure.
     TempCwd cwd;
     write_file("in.pkt", record(3, 0x72bb) + record(14) + record(0) + record(2) + record(1));
-    ToolRun r = run_tool({"decode", "in.pkt", "out.pcm"});
+    ProgramRun r = run_tool({"decode", "in.pkt", "out.pcm"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(read_file("out.pcm").size(), 5u * 320);
 }
@@ -136,7 +108,7 @@ TEST(EvrcTool, BadInputFailsWithAMessage)
         TempCwd cwd;
         if (!c.input.empty())
             write_file("in", c.input);
-        ToolRun r = run_tool({c.command, c.in, c.out});
+        ProgramRun r = run_tool({c.command, c.in, c.out});
         EXPECT_EQ(r.exit_code, 1) << r.err;
         EXPECT_NE(r.err.find(c.expect), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("frames\n"), std::string::npos) << "reported as done: " << r.err;
@@ -148,7 +120,7 @@ TEST(EvrcTool, RefusedInputLeavesAnExistingOutputAlone)
     TempCwd cwd;
     write_file("in.pkt", record(3, 0x72bb) + "short");
     write_file("out.pcm", "earlier result");
-    ToolRun r = run_tool({"decode", "in.pkt", "out.pcm"});
+    ProgramRun r = run_tool({"decode", "in.pkt", "out.pcm"});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_EQ(read_file("out.pcm"), "earlier result");
     write_file("in.pkt", record(3, 0x72bb) + record(3) + record(9));
@@ -161,20 +133,78 @@ TEST(EvrcTool, RefusedInputLeavesAnExistingOutputAlone)
     EXPECT_FALSE(exists("never.pkt"));
 }
 
-TEST(EvrcTool, UsageErrorsExitWithTwo)
+TEST(EvrcTool, OutputThatIsTheInputIsRefused)
+{
+    // The same file under the same name, another spelling, or a hard link:
+    // opening the output would truncate the input before it is read.
+    const std::string pkt = record(3, 0x72bb) + record(3, 0x1234);
+    const std::string pcm(2 * 320, '\x10');
+    const struct {
+        const char *command;
+        const std::string &data;
+        const char *out;
+    } cases[] = {
+        {"decode", pkt, "x"},    {"encode", pcm, "x"},    {"decode", pkt, "./x"},
+        {"encode", pcm, "link"}, {"decode", pkt, "link"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " x " + c.out);
+        TempCwd cwd;
+        write_file("x", c.data);
+        ASSERT_EQ(link("x", "link"), 0);
+        ProgramRun r = run_tool({c.command, "x", c.out});
+        EXPECT_EQ(r.exit_code, 1) << r.err;
+        EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file("x"), c.data);
+    }
+}
+
+TEST(EvrcTool, InputWithoutAFrameIsWarnedAbout)
+{
+    const struct {
+        const char *command;
+        std::string input;
+    } cases[] = {
+        {"decode", ""}, {"encode", ""}, {"encode", std::string(100, '\1')}, // less than one frame
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " of " + std::to_string(c.input.size()) + " bytes");
+        TempCwd cwd;
+        write_file("in", c.input);
+        ProgramRun r = run_tool({c.command, "in", "out"});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_NE(r.err.find("warning: in "), std::string::npos) << r.err;
+        EXPECT_TRUE(exists("out"));
+        EXPECT_EQ(read_file("out"), "");
+    }
+}
+
+TEST(EvrcTool, UsageErrorsSayWhyAndExitWithTwo)
 {
     TempCwd cwd;
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {},
-             {"transcode", "a", "b"},
-             {"decode", "a"},
-             {"encode", "--min-rate", "2", "a", "b"},
-             {"encode", "--max-rate", "1", "--min-rate", "3", "a", "b"},
-             {"encode", "--ns"},
-         }) {
-        ToolRun r = run_tool(args);
-        EXPECT_EQ(r.exit_code, 2) << r.err;
-        EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
+    const struct {
+        std::vector<std::string> args;
+        const char *reason; // "" for none: the usage text alone
+    } cases[] = {
+        {{}, ""},
+        {{"transcode", "a", "b"}, "unknown command transcode"},
+        {{"decode", "a"}, "decode takes an input and an output file, not 1 file name\n"},
+        {{"decode", "--fast", "a", "b"}, "unknown option --fast for decode"},
+        {{"encode", "a", "b", "c"}, "not 3 file names"},
+        {{"encode", "--min-rate", "2", "a", "b"}, "--min-rate 2: a rate is 1, 3 or 4"},
+        {{"encode", "--max-rate", "1", "--min-rate", "3", "a", "b"},
+         "--min-rate 3 is above --max-rate 1"},
+        {{"encode", "--ns"}, "--ns needs a value"},
+        {{"encode", "--ns", "2", "a", "b"}, "--ns 2: give 0 or 1"},
+        {{"encode", "--legacy", "a", "b"}, "unknown option --legacy for encode"},
+    };
+    for (const auto &c : cases) {
+        ProgramRun r = run_tool(c.args);
+        SCOPED_TRACE(r.err);
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_NE(r.err.find("usage"), std::string::npos);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos);
+        EXPECT_FALSE(exists("b"));
     }
 }
 
