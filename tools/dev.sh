@@ -1,29 +1,52 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
-#   tools/dev.sh run    install packages, build, start the system
-#   tools/dev.sh test   install packages, build every variant, run the whole suite
+#   tools/dev.sh run    install missing packages, build what the run needs, start the system
+#   tools/dev.sh test   install missing packages, build every variant, run the whole suite
 #   tools/dev.sh build  build the main tree only (no installs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 JOBS=$(nproc)
 
+# The listed Debian packages that are not installed, one a line.
+missing_packages() {
+    local listed installed
+    listed=$(grep -v '^\s*#' tools/debian-packages.txt | grep -v '^\s*$' | sort -u)
+    # One query for all; a package dpkg has never heard of is simply absent.
+    # shellcheck disable=SC2086
+    installed=$(dpkg-query -W -f='${Package} ${Status}\n' $listed 2>/dev/null |
+        awk '$NF == "installed" {print $1}' | sort -u)
+    comm -23 <(echo "$listed") <(echo "$installed")
+}
+
+# Installs only what is missing: a machine that has every package needs no
+# root, no network and upgrades nothing.
 deps() {
-    local pkgs
-    pkgs=$(grep -v '^\s*#' tools/debian-packages.txt | grep -v '^\s*$' | tr '\n' ' ')
+    local missing
+    missing=$(missing_packages | tr '\n' ' ')
+    [ -n "${missing// /}" ] || return 0
+    echo "installing the missing Debian packages: $missing"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -q
     # shellcheck disable=SC2086
-    $sudo apt-get install -y -q --no-install-recommends $pkgs
+    $sudo apt-get install -y -q --no-install-recommends $missing
 }
 
-configure_build() { # dir, extra cmake args...
+# What the run command starts: the engine, its driver, the test server and
+# the engine's name table. The rest of the tree is not needed to run.
+RUN_TARGETS=(lirko lirko_cli ptt_server pinyin_code)
+
+configure() { # dir, extra cmake args...
     local dir=$1
     shift
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
-    cmake --build "$dir" -j "$JOBS"
+}
+
+configure_build() { # dir, extra cmake args...
+    configure "$@"
+    cmake --build "$1" -j "$JOBS"
 }
 
 PASSED=0
@@ -48,10 +71,28 @@ run_ctest() { # dir, extra ctest args...
     return $rc
 }
 
+# Configuring again and building with nothing changed must build nothing: a
+# file the configure rewrites would relink the engine and all on it.
+check_noop_build() { # dir
+    local out
+    configure "$1" >/dev/null
+    out=$(cmake --build "$1" 2>&1)
+    if grep -q 'no work to do' <<<"$out"; then
+        echo "no-op build of $1: nothing rebuilt"
+        PASSED=$((PASSED + 1))
+    else
+        echo "no-op build of $1 rebuilt:"
+        echo "$out"
+        FAILED=$((FAILED + 1))
+        return 1
+    fi
+}
+
 case "${1:-}" in
 run)
     deps
-    configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j "$JOBS" --target "${RUN_TARGETS[@]}"
     exec "$ROOT/tools/run-main.sh" "$ROOT/build"
     ;;
 build)
@@ -61,6 +102,7 @@ test)
     [ "${SKIP_DEPS:-0}" = 1 ] || deps
     start=$(date +%s)
     configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    check_noop_build build
     run_ctest build
     # The same suite with ASan and UBSan: memory faults and undefined behaviour.
     configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPTT_SANITIZE=asan \
