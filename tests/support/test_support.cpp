@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -39,7 +40,14 @@ std::string TempCwd::file(const std::string &name) const
 
 std::string shared_data(const std::string &relative)
 {
-    return (fs::path(PTT_SHARED_DATA_DIR) / relative).string();
+    fs::path path = fs::path(PTT_SHARED_DATA_DIR) / relative;
+    // A missing file would read as empty and fail far from the cause.
+    if (!fs::is_directory(PTT_SHARED_DATA_DIR))
+        ADD_FAILURE() << "the reference data folder " << PTT_SHARED_DATA_DIR
+                      << " is missing; shared/ sits beside the checkout (see README.md)";
+    else if (!fs::exists(path))
+        ADD_FAILURE() << "the reference file " << path.string() << " is missing";
+    return path.string();
 }
 
 std::string source_path(const std::string &relative)

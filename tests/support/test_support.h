@@ -33,7 +33,8 @@ class TempCwd
     std::string dir_;
 };
 
-// Absolute path under the shared reference data folder (../shared/data).
+// Absolute path under the shared reference data folder (../shared/data); a
+// test fails with the path named when the folder or the file is missing.
 std::string shared_data(const std::string &relative);
 // Absolute path under the source tree, e.g. "tests/fixtures/x.wav".
 std::string source_path(const std::string &relative);
