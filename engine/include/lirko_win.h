@@ -200,6 +200,9 @@ typedef void (*lirko_push_invite_cb)(uint64_t invite_id, uint32_t inviter, uint3
 typedef void (*lirko_push_response_invite_cb)(uint64_t invite_id, uint32_t invitee, uint32_t accept,
                                               int reason);
 typedef void (*lirko_sos_alarm_cb)(const sos_alarm_t *alarm);
+/* Called on the engine's thread when the replay of a recorded broadcast has
+ * ended. */
+typedef void (*lirko_play_stop_cb)(void);
 
 /*
  * The application callback table, one row per slot in slot order:
@@ -359,6 +362,223 @@ LIRKO_CALLBACK_TABLE(LIRKO_DECLARE_WIN_SETTER, LIRKO_NO_WIN_SETTER)
  * until the engine is unloaded. The lookup runs on the engine's thread.
  */
 LIRKO_API department_t *lirko_win_get_department_by_did(uint32_t did);
+
+/*
+ * Account and settings. Texts are UTF-8 unless said otherwise.
+ */
+
+/* Saves account, password (stored as its digest) and role in custom.ini:
+ * 0, or -1 when account or password is NULL. */
+LIRKO_API int lirko_win_saveAccount(const char *account, const char *password, int role);
+/* Forgets the saved account: 0. */
+LIRKO_API int lirko_win_clearAccount(void);
+/* 1 when an account with a password is saved. */
+LIRKO_API lirko_boolean_t lirko_win_hasAccount(void);
+/* Copies the saved account and password (each at most
+ * LIRKO_ACCOUNT_BUF_SIZE - 1 bytes, terminated) and stores the role; a NULL
+ * pointer skips that value. 0, or -1 with nothing written when no account
+ * with a password is saved. */
+LIRKO_API int lirko_win_getSavedAccount(char *account, char *password, int *role);
+/* Asks the server to rename the own user; the answer arrives through the
+ * change-name callback. -1 for NULL or an empty name. */
+LIRKO_API int lirko_win_changeName(const char *name);
+/* Asks the server to change the password; the answer arrives through the
+ * change-password callback. -1 when either is NULL or empty. */
+LIRKO_API int lirko_win_changePassword(const char *old_password, const char *new_password);
+/* 1 when the own user may talk. */
+LIRKO_API lirko_boolean_t lirko_win_hasAudioEnabled(void);
+/* The join-default-group flag (1 when the engine is loaded). */
+LIRKO_API int lirko_win_set_join_default_group(lirko_boolean_t on);
+LIRKO_API lirko_boolean_t lirko_win_is_join_default_group(void);
+
+/* Store one setting in custom.ini and save the file: the page's context text
+ * ([account] context), the addressing servers ([network] dns) and the
+ * recording codec ([record] codec). The text is in the system's 8-bit code
+ * page. 0 when saved; -1 for NULL, a text too long to be read back, or a
+ * failed save. */
+LIRKO_API int lirko_win_save_context(const char *context);
+LIRKO_API int lirko_win_save_dns(const char *dns);
+LIRKO_API int lirko_win_save_record_code(const char *codec);
+/* Sets the log threshold (2 to 8); other values change nothing. */
+LIRKO_API int lirko_win_set_log_priority(int priority);
+/* Writes the engine's version text and its NUL into buf (at least 21 bytes):
+ * 0, or -1 for NULL. */
+LIRKO_API int lirko_win_get_version(char *buf);
+/* Voice quality since the last call, as a class 0 to 5. */
+LIRKO_API int lirko_win_get_mos(void);
+
+/*
+ * Talk and calls. Results of requests sent to the server are those of
+ * queuing them (0 when queued); the server's answers arrive through the
+ * callbacks.
+ */
+
+/* Joins a group: -1 for gid 0 or while not online. */
+LIRKO_API int lirko_win_joinGroup(gid_t gid);
+/* Leaves the current group: -1 while not online or in no group. */
+LIRKO_API int lirko_win_leaveGroup(void);
+/* Requests and releases the floor of the current group. */
+LIRKO_API int lirko_win_startSpeak(void);
+LIRKO_API int lirko_win_stopSpeak(void);
+/* Calls users (a temporary group). */
+LIRKO_API int lirko_win_Call(const uid_t *uids, size_t count);
+/* Full-duplex call to one user. */
+LIRKO_API int lirko_win_single_call_full_duplex(uid_t uid);
+/* 1 while the own user waits for, holds or releases the floor. */
+LIRKO_API lirko_boolean_t lirko_win_isSpeaking(void);
+/* 1 while a member's voice is being played. */
+LIRKO_API lirko_boolean_t lirko_win_isListening(void);
+/* The current group, 0 when none (or not known to the directory). */
+LIRKO_API gid_t lirko_win_getCurrentGroup(void);
+LIRKO_API int lirko_win_send_invite(const uid_t *invitees, size_t count, lirko_boolean_t with_audio,
+                                    lirko_boolean_t with_video, const char *msg,
+                                    lirko_boolean_t is_full_duplex);
+LIRKO_API int lirko_win_send_response_invite(uint64_t invite_id, uid_t inviter,
+                                             lirko_boolean_t accept);
+/* Voice encryption for targets: scope 0 departments, 1 groups, 2 users;
+ * type is the key method; a NULL key switches encryption off. */
+LIRKO_API int lirko_win_set_AudioEncryp(int scope, const uint32_t *targets, size_t count,
+                                        const char *type, const char *key);
+LIRKO_API int lirko_win_process_sos_alarm(uid_t uid, uint64_t uuid);
+LIRKO_API int lirko_win_close_sos_alarm(uid_t uid, uint64_t uuid);
+/* Queues length bytes of payload on the signalling connection framed under
+ * type_name. */
+LIRKO_API int lirko_win_send_mms(const void *payload, uint32_t length, const char *type_name);
+/* External (headset) audio input: accepted and ignored; 0. */
+LIRKO_API int lirko_win_set_btdsp_data(const void *data, int length, int reserved1, int reserved2);
+LIRKO_API int lirko_win_finished_btdsp_data(void);
+
+/*
+ * Dispatching; answers through the dispatcher, audio-enabled-call, take-mic
+ * and switch-location callbacks. Every form gives -1 for a NULL uid array or
+ * count 0; the array is read during the call only.
+ */
+
+/* Pulls the users into group gid (-1 for gid 0). */
+LIRKO_API int lirko_win_schedule_temp_join_group(gid_t gid, const uid_t *uids, size_t count);
+/* Sends the users out of their temporary group; gid must be 0. */
+LIRKO_API int lirko_win_schedule_temp_leave_group(gid_t gid, const uid_t *uids, size_t count);
+/* Pulls the users into the current group (-1 when in no group). */
+LIRKO_API int lirko_win_schedule_force_dispatch(const uid_t *uids, size_t count);
+LIRKO_API int lirko_win_schedule_audioenable(const uid_t *uids, size_t count,
+                                             lirko_boolean_t enable);
+LIRKO_API int lirko_win_schedule_takemic(const uid_t *uids, size_t count);
+/* Location reporting; period in seconds, 0 sent as 1 and above 300 as 300. */
+LIRKO_API int lirko_win_schedule_switch_location(const uid_t *uids, size_t count,
+                                                 lirko_boolean_t enable, uint32_t period);
+
+/*
+ * Broadcasts and recorded voice. Paths are in the system's 8-bit code page.
+ */
+
+/* Sends a text broadcast: -1 for NULL or count 0. */
+LIRKO_API int lirko_win_broadcast_send_text(const char *text, const uid_t *uids, size_t count);
+/* Records a voice broadcast until stopped; the engine keeps the recording. */
+LIRKO_API int lirko_win_broadcast_start_record(void);
+/* Stops that recording and waits (bounded) until the recorder has stopped.
+ * From a callback it gives -1 at once. */
+LIRKO_API int lirko_win_broadcast_stop_record(void);
+/* Plays the recorded broadcast back; on_stop runs when it has ended. */
+LIRKO_API int lirko_win_broadcast_play_recordaudio(lirko_play_stop_cb on_stop);
+/* Sends the recorded broadcast to the users. */
+LIRKO_API int lirko_win_broadcast_send_recordaudio(const uid_t *uids, size_t count);
+/* Records the own voice into a new file in dir whose full path (at most 255
+ * bytes) is written into file_name (at least 256 bytes): 0, or -1 for NULL
+ * arguments, a path that does not fit or a failed start. The start- and
+ * finish-record callbacks follow. */
+LIRKO_API int lirko_win_start_record(const char *dir, char *file_name);
+/* Stops that recording and waits (bounded) until the file is closed. From a
+ * callback it gives -1 at once. */
+LIRKO_API int lirko_win_stop_record(void);
+/* Records received voice into files under dir (enable needs a dir). */
+LIRKO_API int lirko_win_record_set_enabled(lirko_boolean_t enable, const char *dir);
+/* Plays a recorded-voice file: 0 started, -1 refused or unreadable, -2 when
+ * the name says neither codec. */
+LIRKO_API int lirko_win_record_play_audio(const char *path);
+LIRKO_API int lirko_win_record_stop_play_audio(void);
+/* Converts a recorded-voice file into raw 16-bit little-endian mono PCM at
+ * 8000 Hz: 0, -1 on failure, -2 when the name says neither codec. */
+LIRKO_API int lirko_win_audio_coded_to_pcm(const char *in_path, const char *out_path);
+
+/*
+ * Directory queries and lists. Sizes first, then copies into arrays the
+ * caller allocates: -3 for a NULL or zero-sized destination and -2 for one
+ * smaller than the list (group, member and speaking-user lists), -1 for the
+ * other bad arguments.
+ */
+
+LIRKO_API int lirko_win_getGroupSize(void);
+LIRKO_API int lirko_win_getMemberSize(gid_t gid);
+LIRKO_API int lirko_win_getAllUserSize(void);
+LIRKO_API int lirko_win_getSpeakingUsersSize(void);
+LIRKO_API int lirko_win_getWatchedGroupCount(void);
+/* Number of group records over all departments held. */
+LIRKO_API int lirko_win_query_department_group_size(void);
+/* The own department id, 0 when none. */
+LIRKO_API uint32_t lirko_win_get_current_did(void);
+/* The own uid, 0 when not known. */
+LIRKO_API uid_t lirko_win_getUid(void);
+
+/* The groups in the directory's order: the number written. */
+LIRKO_API int lirko_win_getGroupList(win_group_t *groups, size_t capacity);
+/* The same; with force it also asks the server again, at most once in 6 s
+ * (the new list arrives through the group-list callback). */
+LIRKO_API int lirko_win_getGroupList_extern(win_group_t *groups, size_t capacity,
+                                            lirko_boolean_t force);
+/* One group: 0, or -1 for NULL, gid 0 or a group not held. */
+LIRKO_API int lirko_win_getGroupByGid(win_group_t *group, gid_t gid);
+/* The members of gid without the own user, in display order: the number
+ * written. */
+LIRKO_API int lirko_win_getMemberList(win_member_t *members, size_t capacity, gid_t gid);
+/* The same, also asking the server for the members again. */
+LIRKO_API int lirko_win_getMemberList_refresh(win_member_t *members, size_t capacity, gid_t gid);
+/* One user: 1, or -1 for NULL, uid 0 or a user not held (a query is sent;
+ * the users-changed callback follows). */
+LIRKO_API int lirko_win_getUser(win_user_t *user, uid_t uid);
+/* One record per uid in order: the number written, or -1 at the first user
+ * not held (the records before it stay written). */
+LIRKO_API int lirko_win_getUsers(win_user_t *users, const uid_t *uids, size_t count);
+/* The uids of every user held. */
+LIRKO_API int lirko_win_getAllUsersId(uid_t *uids, size_t capacity);
+/* The own user: 0, or -1 when not known. */
+LIRKO_API int lirko_win_getCurrentUser(win_user_t *user);
+/* The own name, at most LIRKO_NAME_BUF_SIZE - 1 bytes and terminated: 0, or
+ * -1 when not known. */
+LIRKO_API int lirko_win_getName(char *name);
+/* One record per group where someone speaks (gid = that group). */
+LIRKO_API int lirko_win_getSpeakingUsers(win_user_t *users, size_t capacity);
+/* The user being played: 0, or -1 when none. */
+LIRKO_API int lirko_win_getPlayingSoundUser(win_user_t *user);
+/* The watched groups the directory holds: the number written; 0 when the
+ * capacity is below the watched count. */
+LIRKO_API int lirko_win_getWatchGroups(win_group_t *groups, size_t capacity);
+/* The groups of every department held, department after department, with
+ * did set: at most capacity records into *groups; 0. */
+LIRKO_API int lirko_win_query_department_group(win_group_t **groups, size_t capacity);
+
+/* Watched groups and departments; answers through the callbacks. */
+LIRKO_API int lirko_win_startWatchGroup(gid_t gid);
+LIRKO_API int lirko_win_stopWatchGroup(gid_t gid);
+LIRKO_API int lirko_win_GetWatchGroup(void);
+LIRKO_API int lirko_win_AddWatchGroup(const gid_t *gids, int count);
+LIRKO_API int lirko_win_RmWatchGroup(const gid_t *gids, int count);
+LIRKO_API int lirko_win_query_department_tree(uint32_t did);
+
+/*
+ * Frees arrays made by the engine's internal list queries (never by the
+ * lirko_win_ list exports, which copy into the caller's arrays): -1 for a
+ * NULL array or count 0, else 0.
+ */
+struct cache_group;
+struct cache_user;
+struct member_entry;
+LIRKO_API int lirko_win_freeGroupList(struct cache_group *groups, int count);
+LIRKO_API int lirko_win_freeWatchGroups(struct cache_group *groups, int count);
+LIRKO_API int lirko_win_freeMemberList(struct member_entry *members, int count);
+LIRKO_API int lirko_win_freeUsers(struct cache_user *users, int count);
+LIRKO_API int lirko_win_freeSpeakingUsers(struct cache_user *users, int count);
+LIRKO_API int lirko_win_freeAllUsersId(uid_t *uids);
+LIRKO_API int lirko_win_freePlayingSoundUser(struct cache_user *user);
 
 #ifdef __cplusplus
 } /* extern "C" */
