@@ -2,10 +2,13 @@
 // that are not written yet: the broadcast player and the session set. Each
 // keeps the module's place in the creation order and registers what the
 // module registers at creation, so the handler order on the dispatcher and
-// the event subscriptions already hold.
+// the event subscriptions already hold. The voice streams have a stand-in
+// too: streams that are never made, so a session runs its floor control
+// without voice.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (broadcast.h, sessionset.h); this header then includes it.
+// this folder (broadcast.h, sessionset.h) or in the media layer
+// (rtp_stream.h); this header then includes it.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -50,6 +53,35 @@ uint32_t sessionset_current_gid(const sessionset *set);
 // Starts watching a group: -1 while no voice session can be made.
 typedef struct cache_group cache_group;
 int sessionset_start_watch_group(sessionset *set, const cache_group *group);
+#endif
+
+#if __has_include("rtp_stream.h")
+#include "rtp_stream.h"
+#else
+#define LIRKO_STANDIN_RTP 1
+typedef struct hal_ctx hal_ctx;
+typedef struct list list;
+typedef struct rtp_header rtp_header;
+typedef struct hal_sound_frame hal_sound_frame;
+typedef struct rtp_istream rtp_istream;
+typedef struct rtp_ostream rtp_ostream;
+// The fields the owning session touches.
+struct rtp_ostream {
+    uint32_t state; // 1 sending, 2 draining
+    list *frames;
+    uint64_t last_len;
+    uint8_t packet[12 + 176];
+};
+// Always NULL: no voice is sent or received.
+rtp_istream *rtp_istream_new(hal_ctx *ctx, uint32_t reserved, void *owner);
+void rtp_istream_destroy(rtp_istream **stream);
+int rtp_istream_put(rtp_istream *stream, const rtp_header *header, const uint8_t *payload,
+                    uint32_t length);
+void rtp_istream_get(rtp_istream *stream);
+int rtp_istream_pop_frame(rtp_istream *stream, hal_sound_frame *frame);
+rtp_ostream *rtp_ostream_new(hal_ctx *ctx, uint32_t ssrc, uint32_t payload_type, uint32_t reserved,
+                             void *owner, uint32_t is_encryp, const char *key);
+void rtp_ostream_destroy(rtp_ostream **stream);
 #endif
 
 #ifdef __cplusplus

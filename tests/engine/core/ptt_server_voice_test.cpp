@@ -30,66 +30,6 @@ const char *kDirectory = "user 1000 dispatcher EFE0EF527057A704259299FD98908DFA 
                          "member 2002 1000 in\n"
                          "member 2002 1001 in\n";
 
-const char *kPasswords[] = {"EFE0EF527057A704259299FD98908DFA", "5F807E1813957BD22B735FDD1349A961",
-                            "213D93900663F8ED32FF1474B29EA738"};
-const char *kAccounts[] = {"dispatcher", "alice", "bob"};
-
-template <typename T> const T &as(const Frame &f)
-{
-    return *reinterpret_cast<const T *>(f.msg.get());
-}
-
-// One logged-in member with its TCP link and its voice socket of one group.
-struct Member {
-    uint32_t uid;
-    std::unique_ptr<RawClient> tcp;
-    std::unique_ptr<VoiceClient> udp;
-
-    Member(PttServer &server, int index, uint32_t gid) : uid(1000 + index)
-    {
-        tcp = std::make_unique<RawClient>(server.tcp_port());
-        Ptt__Rr__Login login = PTT__RR__LOGIN__INIT;
-        login.account = (char *)kAccounts[index];
-        login.password = (char *)kPasswords[index];
-        tcp->send(login.base);
-        EXPECT_EQ(tcp->next().name, "ptt.rr.LoginAck");
-        Ptt__Rr__JoinGroup join = PTT__RR__JOIN_GROUP__INIT;
-        join.gid = gid;
-        join.has_uid = 1;
-        join.uid = uid;
-        tcp->send(join.base);
-        EXPECT_EQ(tcp->next().name, "ptt.rr.JoinGroupAck");
-        udp = std::make_unique<VoiceClient>(server.voice_port(gid), uid);
-        // Any datagram teaches the server the address.
-        Ptt__Net__HeartBeat beat = PTT__NET__HEART_BEAT__INIT;
-        udp->send(beat.base);
-    }
-    void request(uint32_t gid, const char *type = "ptt.rr.RequestMic")
-    {
-        Ptt__Rr__RequestMic req = PTT__RR__REQUEST_MIC__INIT;
-        req.has_gid = req.has_uid = 1;
-        req.gid = gid;
-        req.uid = uid;
-        if (std::string(type) == "ptt.rr.RequestMic") {
-            tcp->send(req.base);
-        } else {
-            Ptt__Rr__ReleaseMic rel = PTT__RR__RELEASE_MIC__INIT;
-            rel.has_gid = rel.has_uid = 1;
-            rel.gid = gid;
-            rel.uid = uid;
-            tcp->send(rel.base);
-        }
-    }
-    Bytes voice(uint16_t seq)
-    {
-        Bytes d = VoiceClient::header(101, seq, seq * 800u, uid);
-        d.push_back(0x3C);
-        d.push_back((uint8_t)seq);
-        udp->send_raw(d);
-        return d;
-    }
-};
-
 class ServerVoice : public ::testing::Test
 {
   protected:
@@ -115,7 +55,7 @@ class ServerVoice : public ::testing::Test
 
 TEST_F(ServerVoice, GroupRecordsAnnounceVoiceAddressKeyAndDuplex)
 {
-    Member d(*server, 0, 2001);
+    RawMember d(*server, 0, 2001);
     Ptt__Rr__QueryGroup q = PTT__RR__QUERY_GROUP__INIT;
     d.tcp->send(q.base);
     Frame f = d.tcp->next();
@@ -154,7 +94,7 @@ TEST_F(ServerVoice, GroupRecordsAnnounceVoiceAddressKeyAndDuplex)
 
 TEST_F(ServerVoice, PingOnTheVoiceSocketEchoesTimestampAndSeq)
 {
-    Member d(*server, 0, 2001);
+    RawMember d(*server, 0, 2001);
     Ptt__Net__Ping ping = PTT__NET__PING__INIT;
     ping.has_timestamp = ping.has_seq = 1;
     ping.timestamp = 123456;
@@ -186,7 +126,7 @@ TEST_F(ServerVoice, PingOnTheVoiceSocketEchoesTimestampAndSeq)
 
 TEST_F(ServerVoice, FloorGrantRelayAndRelease)
 {
-    Member d(*server, 0, 2001), a(*server, 1, 2001);
+    RawMember d(*server, 0, 2001), a(*server, 1, 2001);
     sync();
     d.request(2001);
     Frame f = d.tcp->next();
@@ -238,7 +178,7 @@ TEST_F(ServerVoice, FloorGrantRelayAndRelease)
 
 TEST_F(ServerVoice, PreemptionByPriorityAndByScript)
 {
-    Member d(*server, 0, 2001), a(*server, 1, 2001), b(*server, 2, 2001);
+    RawMember d(*server, 0, 2001), a(*server, 1, 2001), b(*server, 2, 2001);
     sync();
     d.request(2001);
     ASSERT_EQ(as<Ptt__Rr__RequestMicAck>(d.tcp->next()).result, 0);
@@ -266,7 +206,7 @@ TEST_F(ServerVoice, PreemptionByPriorityAndByScript)
 
 TEST_F(ServerVoice, FullDuplexRelaysEveryoneAndTheHookDropsAndDelays)
 {
-    Member d(*server, 0, 2002), a(*server, 1, 2002);
+    RawMember d(*server, 0, 2002), a(*server, 1, 2002);
     sync();
     server->set_relay_fault(1001, PttServer::seeded_fault(7, 3, 30));
     for (uint16_t seq = 1; seq <= 9; seq++) {

@@ -3,10 +3,13 @@
 // datagrams.
 #pragma once
 
+#include "ptt_net.pb-c.h"
+#include "ptt_rr.pb-c.h"
 #include "ptt_server.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -138,6 +141,69 @@ class VoiceClient
     int fd = -1;
     uint32_t uid = 0;
     bool connected = false;
+};
+
+// The password digests and accounts of the shipped fixture's users.
+inline const char *kRawPasswords[] = {"EFE0EF527057A704259299FD98908DFA",
+                                      "5F807E1813957BD22B735FDD1349A961",
+                                      "213D93900663F8ED32FF1474B29EA738"};
+inline const char *kRawAccounts[] = {"dispatcher", "alice", "bob"};
+
+template <typename T> const T &as(const Frame &f)
+{
+    return *reinterpret_cast<const T *>(f.msg.get());
+}
+
+// One logged-in member (index 0 dispatcher, 1 alice, 2 bob) with its TCP
+// link, joined to one group, and its voice socket of that group.
+struct RawMember {
+    uint32_t uid;
+    std::unique_ptr<RawClient> tcp;
+    std::unique_ptr<VoiceClient> udp;
+
+    RawMember(PttServer &server, int index, uint32_t gid) : uid(1000 + index)
+    {
+        tcp = std::make_unique<RawClient>(server.tcp_port());
+        Ptt__Rr__Login login = PTT__RR__LOGIN__INIT;
+        login.account = (char *)kRawAccounts[index];
+        login.password = (char *)kRawPasswords[index];
+        tcp->send(login.base);
+        EXPECT_EQ(tcp->next().name, "ptt.rr.LoginAck");
+        Ptt__Rr__JoinGroup join = PTT__RR__JOIN_GROUP__INIT;
+        join.gid = gid;
+        join.has_uid = 1;
+        join.uid = uid;
+        tcp->send(join.base);
+        EXPECT_EQ(tcp->next().name, "ptt.rr.JoinGroupAck");
+        udp = std::make_unique<VoiceClient>(server.voice_port(gid), uid);
+        // Any datagram teaches the server the address.
+        Ptt__Net__HeartBeat beat = PTT__NET__HEART_BEAT__INIT;
+        udp->send(beat.base);
+    }
+    void request(uint32_t gid, const char *type = "ptt.rr.RequestMic")
+    {
+        Ptt__Rr__RequestMic req = PTT__RR__REQUEST_MIC__INIT;
+        req.has_gid = req.has_uid = 1;
+        req.gid = gid;
+        req.uid = uid;
+        if (std::string(type) == "ptt.rr.RequestMic") {
+            tcp->send(req.base);
+        } else {
+            Ptt__Rr__ReleaseMic rel = PTT__RR__RELEASE_MIC__INIT;
+            rel.has_gid = rel.has_uid = 1;
+            rel.gid = gid;
+            rel.uid = uid;
+            tcp->send(rel.base);
+        }
+    }
+    Bytes voice(uint16_t seq)
+    {
+        Bytes d = VoiceClient::header(101, seq, seq * 800u, uid);
+        d.push_back(0x3C);
+        d.push_back((uint8_t)seq);
+        udp->send_raw(d);
+        return d;
+    }
 };
 
 } // namespace ptt::test

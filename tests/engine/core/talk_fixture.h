@@ -1,0 +1,329 @@
+// Engines made with lirko_new that talk through the test server on
+// loopback, on the manual engine clock, with the file sound device. Each
+// engine has its own directory and records its talk reports (error, own
+// talk, member talk, playing, current group, voice files) as "slot:args".
+// The prompt tones are read back from the sound output, where the system
+// beep of the file device writes them.
+#pragma once
+
+#include "connection.h"
+#include "hal_looper.h"
+#include "hal_time.h"
+#include "lirko.h"
+#include "lirko_login.h"
+#include "lirko_notify.h"
+#include "ptt_server.h"
+#include "session.h"
+#include "sessionset.h"
+#include "test_support.h"
+#include "wave.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace ptt::test
+{
+
+// Listener slots the talk reports arrive at.
+enum TalkSlot {
+    SLOT_ERROR = 1,
+    SLOT_USER_START_SPEAK = 13,
+    SLOT_USER_STOP_SPEAK = 14,
+    SLOT_START_SPEAK = 15,
+    SLOT_STOP_SPEAK = 16,
+    SLOT_CURRENT_GROUP = 17,
+    SLOT_START_PLAYING = 21,
+    SLOT_STOP_PLAYING = 22,
+    SLOT_START_RECORD = 25,
+    SLOT_STOP_RECORD = 26,
+};
+
+class TalkEngine
+{
+  public:
+    TalkEngine(PttServer &server, const std::string &dir, const std::string &extra_ini)
+    {
+        write_file(dir + "/custom.ini",
+                   "[network]\ndns = " + server.dns_entry() + "\n" + extra_ini);
+        engine = lirko_new(dir.c_str());
+        if (!engine)
+            return;
+        on_looper([&] {
+            lirko_notify_t t = {};
+            t.on_error = [](lirko_t *, void *u, const char *, int code) {
+                self(u)->add(SLOT_ERROR, std::to_string(code));
+            };
+            t.on_user_start_speak = [](lirko_t *, void *u, uid_t uid, const char *, gid_t gid,
+                                       const char *) {
+                self(u)->add(SLOT_USER_START_SPEAK, ids(gid, uid));
+            };
+            t.on_user_stop_speak = [](lirko_t *, void *u, uid_t uid, const char *, gid_t gid,
+                                      const char *) {
+                self(u)->add(SLOT_USER_STOP_SPEAK, ids(gid, uid));
+            };
+            t.on_start_speak = [](lirko_t *, void *u, gid_t gid, const char *) {
+                self(u)->add(SLOT_START_SPEAK, std::to_string(gid));
+            };
+            t.on_stop_speak = [](lirko_t *, void *u, gid_t gid, const char *) {
+                self(u)->add(SLOT_STOP_SPEAK, std::to_string(gid));
+            };
+            t.on_current_group = [](lirko_t *, void *u, gid_t gid, const char *) {
+                self(u)->add(SLOT_CURRENT_GROUP, std::to_string(gid));
+            };
+            t.on_start_playing_sound = [](lirko_t *, void *u, uid_t uid, const char *, gid_t gid,
+                                          const char *) {
+                self(u)->add(SLOT_START_PLAYING, ids(gid, uid));
+            };
+            t.on_stop_playing_sound = [](lirko_t *, void *u, uid_t uid, const char *, gid_t gid,
+                                         const char *) {
+                self(u)->add(SLOT_STOP_PLAYING, ids(gid, uid));
+            };
+            t.on_start_record_voice = [](lirko_t *, void *u, gid_t gid, uid_t uid, const char *,
+                                         const char *file) {
+                self(u)->add(SLOT_START_RECORD, ids(gid, uid) + "," + file);
+            };
+            t.on_stop_record_voice = [](lirko_t *, void *u, uint8_t ok, gid_t gid, uid_t uid,
+                                        const char *, const char *file) {
+                self(u)->add(SLOT_STOP_RECORD,
+                             std::to_string(ok) + "," + ids(gid, uid) + "," + file);
+            };
+            return lirko_register_notify(engine, &t, this);
+        });
+    }
+    ~TalkEngine()
+    {
+        lirko_destroy(&engine);
+    }
+
+    int on_looper(std::function<int()> fn)
+    {
+        return hal_looper_exec(
+            engine->looper,
+            [](hal_looper *, void *arg) { return (*static_cast<std::function<int()> *>(arg))(); },
+            &fn);
+    }
+    void settle()
+    {
+        on_looper([] { return 0; });
+        on_looper([] { return 0; });
+    }
+    int status()
+    {
+        return on_looper([&] {
+            session *s = sessionset_current(engine->sessionset);
+            return s ? s->status : -1;
+        });
+    }
+    int login(const char *account, const char *password)
+    {
+        return on_looper([&] { return lirko_login(engine, account, password, 0); });
+    }
+    int online()
+    {
+        return on_looper([&] { return engine->login_state == LIRKO_STATUS_ONLINE; });
+    }
+
+    // Reports since the last clear, as "slot:args".
+    std::vector<std::string> calls()
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return calls_;
+    }
+    std::vector<std::string> calls(int slot)
+    {
+        std::vector<std::string> out;
+        std::string prefix = std::to_string(slot) + ":";
+        for (const std::string &c : calls()) {
+            if (c.rfind(prefix, 0) == 0)
+                out.push_back(c.substr(prefix.size()));
+        }
+        return out;
+    }
+    bool has(int slot, const std::string &args)
+    {
+        for (const std::string &c : calls(slot)) {
+            if (c == args)
+                return true;
+        }
+        return false;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        calls_.clear();
+    }
+
+    lirko_t *engine = nullptr;
+
+  private:
+    static TalkEngine *self(void *u)
+    {
+        return static_cast<TalkEngine *>(u);
+    }
+    static std::string ids(gid_t gid, uid_t uid)
+    {
+        return std::to_string(gid) + "," + std::to_string(uid);
+    }
+    void add(int slot, const std::string &args)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        calls_.push_back(std::to_string(slot) + ":" + args);
+    }
+    std::mutex m_;
+    std::vector<std::string> calls_;
+};
+
+// The prompt tones, as the file device's beep writes them: a half-scale
+// sine with 4 ms ramps. Returns the frequencies of the tones found in pcm,
+// in order.
+inline std::vector<int> tones_in(const std::vector<int16_t> &pcm)
+{
+    struct tone {
+        int freq;
+        std::vector<int16_t> samples;
+    };
+    static const std::vector<tone> tones = [] {
+        std::vector<tone> out;
+        for (auto [freq, ms] : std::vector<std::pair<int, int>>{
+                 {1568, 60}, {3700, 60}, {2600, 100}, {1318, 60}, {1175, 100}}) {
+            uint32_t n = 8000 * ms / 1000, ramp = 32;
+            tone t{freq, std::vector<int16_t>(n)};
+            for (uint32_t i = 0; i < n; i++) {
+                double g = i < ramp ? (double)i / ramp
+                                    : (n - 1 - i < ramp ? (double)(n - 1 - i) / ramp : 1.0);
+                t.samples[i] = (int16_t)lrint(16384.0 * g * sin(2.0 * M_PI * freq * i / 8000));
+            }
+            out.push_back(std::move(t));
+        }
+        return out;
+    }();
+    std::vector<int> found;
+    size_t i = 0;
+    while (i < pcm.size()) {
+        bool matched = false;
+        for (const tone &t : tones) {
+            if (i + t.samples.size() <= pcm.size() &&
+                std::equal(t.samples.begin(), t.samples.end(), pcm.begin() + (ptrdiff_t)i)) {
+                found.push_back(t.freq);
+                i += t.samples.size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched)
+            i++;
+    }
+    return found;
+}
+
+inline std::vector<int16_t> read_wav_samples(const std::string &path)
+{
+    std::string b = read_file(path);
+    if (b.size() < 44)
+        return {};
+    std::vector<int16_t> pcm((b.size() - 44) / 2);
+    std::memcpy(pcm.data(), b.data() + 44, pcm.size() * 2);
+    return pcm;
+}
+
+// A test server whose group 2001 is everyone's default, with talk allowed
+// and member priorities (dispatcher 5, alice and bob 1), and engines on the
+// manual clock with the file sound device (silence in, out.wav out).
+class TalkFixture : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        hal_clock_fake_enable(10'000'000);
+        server.set_clock([] { return hal_time_now(); });
+        wave_file_opts o = {};
+        snprintf(o.out_path, sizeof(o.out_path), "%s", cwd.file("out.wav").c_str());
+        o.fail_write_after = -1;
+        ASSERT_EQ(wave_set_backend(WAVE_BACKEND_FILE, &o), 0);
+        std::string error;
+        ASSERT_TRUE(server.start(&error)) << error;
+        server.edit_directory([this](Directory &d) { edit(d); });
+        server.sync();
+    }
+    void TearDown() override
+    {
+        engines.clear();
+        server.stop();
+        hal_clock_fake_disable();
+    }
+    // The directory changes of a test; the default one is described above.
+    virtual void edit(Directory &d)
+    {
+        d.config.present = true;
+        d.config.audio_enabled = true;
+        d.config.default_group = 2001;
+        for (DirMember &m : d.members) {
+            if (m.gid == 2001)
+                m.prior = m.uid == 1000 ? 5 : 1;
+        }
+    }
+    // [record] codec 101 and no capture probation, plus a test's own lines.
+    TalkEngine &add_engine(const std::string &extra_ini = "")
+    {
+        std::string dir = cwd.file("engine" + std::to_string(engines.size()));
+        mkdir(dir.c_str(), 0777);
+        engines.push_back(std::make_unique<TalkEngine>(
+            server, dir, "[record]\ncodec = 101\nprobation = 0\n" + extra_ini));
+        EXPECT_NE(engines.back()->engine, nullptr);
+        return *engines.back();
+    }
+    // Moves the clock in steps; after each step every engine has run its
+    // due timers and the server has handled what they sent.
+    void advance(double seconds, double step = 0.5)
+    {
+        for (double t = 0; t < seconds - 1e-9; t += step) {
+            hal_clock_fake_advance((uint64_t)llround(step * 1000));
+            sync();
+        }
+    }
+    void sync()
+    {
+        for (auto &e : engines)
+            e->settle();
+        server.sync();
+        for (auto &e : engines)
+            e->settle();
+    }
+    // Logs in and waits until the default group's session is IDLE.
+    void join(TalkEngine &e, const char *account, const char *password)
+    {
+        ASSERT_EQ(e.login(account, password), 0);
+        advance(5.0);
+        ASSERT_TRUE(wait_until([&] { return e.online(); }));
+        ASSERT_TRUE(wait_until([&] {
+            sync();
+            return e.status() == SESSION_STATUS_IDLE;
+        }));
+        sync();
+        e.clear();
+    }
+    std::vector<int> tones()
+    {
+        return tones_in(read_wav_samples(cwd.file("out.wav")));
+    }
+    size_t count_to(const std::string &type, uint32_t gid)
+    {
+        size_t n = 0;
+        for (const auto &r : server.received(type))
+            n += r.gid == gid;
+        return n;
+    }
+
+    TempCwd cwd;
+    PttServer server;
+    std::vector<std::unique_ptr<TalkEngine>> engines;
+};
+
+} // namespace ptt::test
