@@ -18,6 +18,7 @@
 #include "test_support.h"
 #include "wave.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -43,6 +44,9 @@ enum TalkSlot {
     SLOT_STOP_PLAYING = 22,
     SLOT_START_RECORD = 25,
     SLOT_STOP_RECORD = 26,
+    SLOT_INVITE_TIMEOUT = 42,
+    SLOT_RESPONSE_INVITE_TIMEOUT = 43,
+    SLOT_ENCRYP_TIMEOUT = 49,
 };
 
 class TalkEngine
@@ -94,12 +98,22 @@ class TalkEngine
                 self(u)->add(SLOT_STOP_RECORD,
                              std::to_string(ok) + "," + ids(gid, uid) + "," + file);
             };
+            // These slots take no user data: the engine finds its recorder.
+            t.on_send_invite_timeout = [](lirko_t *en) { of(en)->add(SLOT_INVITE_TIMEOUT, ""); };
+            t.on_send_response_invite_timeout = [](lirko_t *en) {
+                of(en)->add(SLOT_RESPONSE_INVITE_TIMEOUT, "");
+            };
+            t.on_send_encryp_timeout = [](lirko_t *en) { of(en)->add(SLOT_ENCRYP_TIMEOUT, ""); };
             return lirko_register_notify(engine, &t, this);
         });
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        registry().push_back(this);
     }
     ~TalkEngine()
     {
         lirko_destroy(&engine);
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        registry().erase(std::find(registry().begin(), registry().end(), this));
     }
 
     int on_looper(std::function<int()> fn)
@@ -166,6 +180,25 @@ class TalkEngine
     static TalkEngine *self(void *u)
     {
         return static_cast<TalkEngine *>(u);
+    }
+    static std::vector<TalkEngine *> &registry()
+    {
+        static std::vector<TalkEngine *> r;
+        return r;
+    }
+    static std::mutex &registry_mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static TalkEngine *of(lirko_t *en)
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        for (TalkEngine *e : registry()) {
+            if (e->engine == en)
+                return e;
+        }
+        return nullptr;
     }
     static std::string ids(gid_t gid, uid_t uid)
     {
