@@ -1,4 +1,4 @@
-#include "lirko_commands.h"
+#include "lirko_user_commands.h"
 
 #include "cache.h"
 #include "connection.h"

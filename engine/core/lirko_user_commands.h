@@ -5,8 +5,8 @@
 // and hands it to the connection; the answers come through the engine's
 // handlers. Results: 0 or the send's result, -1 for refused arguments.
 // Looper thread only.
-#ifndef LIRKO_COMMANDS_H
-#define LIRKO_COMMANDS_H
+#ifndef LIRKO_USER_COMMANDS_H
+#define LIRKO_USER_COMMANDS_H
 
 #include <stdint.h>
 
