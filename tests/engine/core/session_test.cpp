@@ -225,6 +225,7 @@ TEST_F(Session, TalkRequestsAreCheckedInOrder)
     EXPECT_EQ(e.calls(SLOT_ERROR), (std::vector<std::string>{"-43", "-41"}));
     advance(0.5);
     EXPECT_EQ(press(), 0);
+    server.sync();
     EXPECT_EQ(tcp(server, "ptt.rr.RequestMic").size(), 2u);
 }
 

@@ -99,6 +99,7 @@ TEST_F(SessionSet, JoinsAreOneAtATimeAndFailuresAreReported)
 
     server.set_join_result(-5);
     EXPECT_EQ(join_gid(2002), 0);
+    server.sync();
     EXPECT_EQ(server.count("ptt.rr.LeaveGroup"), 1u) << "the group before is left first";
     ASSERT_TRUE(wait_until([&] {
         sync();
