@@ -149,58 +149,47 @@ int sessionset_start_watch_group(sessionset *set, const cache_group *group)
 #endif
 
 #if LIRKO_STANDIN_RTP
-rtp_istream *rtp_istream_new(hal_ctx *ctx, uint32_t reserved, void *owner)
+// Weak, so the media layer's own operations take their place in the shared
+// library the moment they exist.
+#define STANDIN __attribute__((weak))
+
+STANDIN rtp_istream *rtp_istream_new(hal_ctx *, uint32_t, void *)
 {
-    (void)ctx;
-    (void)reserved;
-    (void)owner;
     return NULL;
 }
 
-void rtp_istream_destroy(rtp_istream **stream)
+STANDIN void rtp_istream_destroy(rtp_istream **stream)
 {
     if (stream)
         *stream = NULL;
 }
 
-int rtp_istream_put(rtp_istream *stream, const rtp_header *header, const uint8_t *payload,
-                    uint32_t length)
+STANDIN int rtp_istream_put(rtp_istream *, const rtp_header *, const uint8_t *, uint32_t)
 {
-    (void)stream;
-    (void)header;
-    (void)payload;
-    (void)length;
     return -1;
 }
 
-void rtp_istream_get(rtp_istream *stream)
-{
-    (void)stream;
-}
+STANDIN void rtp_istream_get(rtp_istream *) {}
 
-int rtp_istream_pop_frame(rtp_istream *stream, hal_sound_frame *frame)
+STANDIN int rtp_istream_pop_frame(rtp_istream *, hal_sound_frame *)
 {
-    (void)stream;
-    (void)frame;
     return 0;
 }
 
-rtp_ostream *rtp_ostream_new(hal_ctx *ctx, uint32_t ssrc, uint32_t payload_type, uint32_t reserved,
-                             void *owner, uint32_t is_encryp, const char *key)
+STANDIN rtp_ostream *rtp_ostream_new(hal_ctx *, uint32_t, uint32_t, uint32_t, void *, uint32_t,
+                                     const char *)
 {
-    (void)ctx;
-    (void)ssrc;
-    (void)payload_type;
-    (void)reserved;
-    (void)owner;
-    (void)is_encryp;
-    (void)key;
     return NULL;
 }
 
-void rtp_ostream_destroy(rtp_ostream **stream)
+STANDIN void rtp_ostream_destroy(rtp_ostream **stream)
 {
     if (stream)
         *stream = NULL;
+}
+
+STANDIN hal_sound_frame *rtp_frame_copy(const hal_sound_frame *)
+{
+    return NULL;
 }
 #endif

@@ -7,8 +7,9 @@
 // without voice.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (broadcast.h, sessionset.h) or in the media layer
-// (rtp_stream.h); this header then includes it.
+// this folder (broadcast.h, sessionset.h), or for the streams once their
+// source exists in the media layer (rtp_stream.cpp); this header then
+// includes it.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -55,33 +56,11 @@ typedef struct cache_group cache_group;
 int sessionset_start_watch_group(sessionset *set, const cache_group *group);
 #endif
 
-#if __has_include("rtp_stream.h")
 #include "rtp_stream.h"
-#else
+// The streams' operations stand in (weakly, see lirko_standins.cpp) until
+// the media layer implements them.
+#if !__has_include("rtp_stream.cpp")
 #define LIRKO_STANDIN_RTP 1
-typedef struct hal_ctx hal_ctx;
-typedef struct list list;
-typedef struct rtp_header rtp_header;
-typedef struct hal_sound_frame hal_sound_frame;
-typedef struct rtp_istream rtp_istream;
-typedef struct rtp_ostream rtp_ostream;
-// The fields the owning session touches.
-struct rtp_ostream {
-    uint32_t state; // 1 sending, 2 draining
-    list *frames;
-    uint64_t last_len;
-    uint8_t packet[12 + 176];
-};
-// Always NULL: no voice is sent or received.
-rtp_istream *rtp_istream_new(hal_ctx *ctx, uint32_t reserved, void *owner);
-void rtp_istream_destroy(rtp_istream **stream);
-int rtp_istream_put(rtp_istream *stream, const rtp_header *header, const uint8_t *payload,
-                    uint32_t length);
-void rtp_istream_get(rtp_istream *stream);
-int rtp_istream_pop_frame(rtp_istream *stream, hal_sound_frame *frame);
-rtp_ostream *rtp_ostream_new(hal_ctx *ctx, uint32_t ssrc, uint32_t payload_type, uint32_t reserved,
-                             void *owner, uint32_t is_encryp, const char *key);
-void rtp_ostream_destroy(rtp_ostream **stream);
 #endif
 
 #ifdef __cplusplus

@@ -167,9 +167,9 @@ int session_send_message(session *s, const void *message);
 // current group's.
 void session_update_encryption(session *s);
 
-// The owner callbacks the voice streams report to.
-void session_on_istream_stop(rtp_istream *stream, uint32_t event, void *owner);
-void session_on_ostream_notify(rtp_ostream *stream, uint32_t event, void *owner);
+// The owner callbacks the voice streams report to (declared with the
+// streams, rtp_stream.h): session_on_istream_stop and
+// session_on_ostream_notify.
 
 // The actions of the table.
 int session_action_none(session *s, int32_t old_status, int32_t sig);

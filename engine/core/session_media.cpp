@@ -11,6 +11,7 @@
 #include "hal_looper.h"
 #include "hal_sock.h"
 #include "hal_sound.h"
+#include "hal_string.h"
 #include "hal_time.h"
 #include "kvmos.h"
 #include "lirko.h"
@@ -361,15 +362,15 @@ uint32_t session_flush_istream(session *s)
     return n;
 }
 
-void session_on_istream_stop(rtp_istream *stream, uint32_t event, void *owner)
+void session_on_istream_stop(void *stream, uint32_t event, void *owner)
 {
     session *s = (session *)owner;
-    if (event == 1) {
+    if (event == RTP_ISTREAM_EVENT_FRAMES) {
         session_frame_buf buf;
         hal_sound_frame *f = (hal_sound_frame *)buf.bytes;
-        if (rtp_istream_pop_frame(stream, f) == 1)
+        if (rtp_istream_pop_frame((rtp_istream *)stream, f) == 1)
             hal_sound_write_frame(s->sound, f);
-    } else if (event == 3) {
+    } else if (event == RTP_ISTREAM_EVENT_DRAINED) {
         uint32_t n = session_flush_istream(s);
         SESSION_LOG(s, HAL_LOG_DEBUG, "istream stop,async stop play with append %u frames", n);
     }
@@ -377,23 +378,19 @@ void session_on_istream_stop(rtp_istream *stream, uint32_t event, void *owner)
 
 int session_ostream_sending(const session *s)
 {
-    return s->ostream && s->ostream->state == 1;
+    return s->ostream && s->ostream->state == RTP_OSTREAM_SENDING;
 }
 
 void session_ostream_drain(session *s, hal_sound_frame **frames, uint32_t count)
 {
     rtp_ostream *o = s->ostream;
-    if (!o || o->state == 2)
+    if (!o || o->state == RTP_OSTREAM_DRAINING)
         return;
-    o->state = 2;
+    o->state = RTP_OSTREAM_DRAINING;
     for (uint32_t i = 0; frames && i < count; i++) {
-        size_t bytes = 4 + (size_t)frames[i]->size;
-        hal_sound_frame *copy = (hal_sound_frame *)malloc(bytes);
-        if (!copy)
-            continue;
-        memcpy(copy, frames[i], bytes);
-        if (list_push_back(o->frames, copy) != 0)
-            free(copy);
+        hal_sound_frame *copy = rtp_frame_copy(frames[i]);
+        if (copy && list_push_back(o->frames, copy) != 0)
+            hal_free(copy);
     }
 }
 
@@ -425,15 +422,16 @@ static void record_sent_packet(session *s, const uint8_t *packet, uint32_t len)
     }
 }
 
-void session_on_ostream_notify(rtp_ostream *stream, uint32_t event, void *owner)
+void session_on_ostream_notify(void *os, uint32_t event, void *owner)
 {
     session *s = (session *)owner;
-    if (event == 0) {
+    rtp_ostream *stream = (rtp_ostream *)os;
+    if (event == RTP_OSTREAM_EVENT_START) {
         SESSION_LOG(s, HAL_LOG_VERBOSE, "ostream start");
-    } else if (event == 1) {
+    } else if (event == RTP_OSTREAM_EVENT_DRAINED) {
         SESSION_LOG(s, HAL_LOG_VERBOSE, "ostream stop");
         session_signal(s, SESSION_SIG_OSTREAM_END);
-    } else if (event == 2) {
+    } else if (event == RTP_OSTREAM_EVENT_PACKET) {
         uint32_t len = (uint32_t)stream->last_len;
         stream->last_len = 0;
         if (!len || !s->sock)
