@@ -2,14 +2,10 @@
 // that are not written yet: the broadcast player and the session set. Each
 // keeps the module's place in the creation order and registers what the
 // module registers at creation, so the handler order on the dispatcher and
-// the event subscriptions already hold. The voice streams have a stand-in
-// too: streams that are never made, so a session runs its floor control
-// without voice.
+// the event subscriptions already hold.
 //
 // Each stand-in steps aside by itself once its module's own header exists in
-// this folder (broadcast.h, sessionset.h), or for the streams once their
-// source exists in the media layer (rtp_stream.cpp); this header then
-// includes it.
+// this folder (broadcast.h, sessionset.h); this header then includes it.
 #ifndef LIRKO_STANDINS_H
 #define LIRKO_STANDINS_H
 
@@ -54,13 +50,6 @@ uint32_t sessionset_current_gid(const sessionset *set);
 // Starts watching a group: -1 while no voice session can be made.
 typedef struct cache_group cache_group;
 int sessionset_start_watch_group(sessionset *set, const cache_group *group);
-#endif
-
-#include "rtp_stream.h"
-// The streams' operations stand in (weakly, see lirko_standins.cpp) until
-// the media layer implements them.
-#if !__has_include("rtp_stream.cpp")
-#define LIRKO_STANDIN_RTP 1
 #endif
 
 #ifdef __cplusplus

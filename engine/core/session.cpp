@@ -13,10 +13,10 @@
 #include "lirko.h"
 #include "lirko_events.h"
 #include "lirko_record.h"
-#include "lirko_standins.h"
 #include "ptt_net.pb-c.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
+#include "rtp_stream.h"
 #include "session_internal.h"
 #include "sessionset.h"
 

@@ -18,11 +18,11 @@
 #include "lirko_events.h"
 #include "lirko_record.h"
 #include "lirko_records.h"
-#include "lirko_standins.h"
 #include "list.h"
 #include "post_util.h"
 #include "ptt_net.pb-c.h"
 #include "ptt_rr.pb-c.h"
+#include "rtp_stream.h"
 #include "session_internal.h"
 #include "sessionset.h"
 

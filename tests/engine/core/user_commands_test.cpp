@@ -1,6 +1,7 @@
 // The engine's commands on other users and calls, their reply timers, the
 // key getters and the record settings.
 #include "cache.h"
+#include "connection.h"
 #include "lirko_record.h"
 #include "lirko_user_commands.h"
 #include "talk_fixture.h"

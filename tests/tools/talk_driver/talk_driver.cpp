@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -21,11 +22,17 @@
 #include <unistd.h>
 
 static std::mutex g_out;
+// The events go to the original standard output; the engine's own log lines
+// (which it also writes to standard output) go to a file, so a parent that
+// reads the events only now and then never stalls the engine's logging.
+static int g_events = -1;
 
 static void emit(const std::string &line)
 {
     std::lock_guard<std::mutex> lock(g_out);
-    std::cout << line << std::endl;
+    std::string l = line + "\n";
+    if (write(g_events, l.data(), l.size()) != (ssize_t)l.size())
+        _exit(3);
 }
 
 static std::string ids(unsigned a, unsigned b)
@@ -64,6 +71,11 @@ static void install_callbacks()
 
 int main()
 {
+    g_events = dup(1);
+    int log = open("stdout.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (g_events < 0 || log < 0 || dup2(log, 1) < 0)
+        return 2;
+    close(log);
     char cwd[4096];
     if (!getcwd(cwd, sizeof(cwd)) || lirko_win_on_load(cwd) != 0) {
         emit("result load -1");
