@@ -108,25 +108,6 @@ void release(rtp_istream *s)
     hal_free(s);
 }
 
-// Every operation that calls the owner runs between enter and leave, so a
-// destroy from inside the call only marks the stream; the last leave frees it.
-void enter(rtp_istream *s)
-{
-    s->busy++;
-}
-
-void leave(rtp_istream *s)
-{
-    if (--s->busy == 0 && s->dying)
-        release(s);
-}
-
-void notify(rtp_istream *s, uint32_t event)
-{
-    if (s->notify && !s->dying)
-        s->notify(s, event, s->owner);
-}
-
 void push_front(list *q, hal_sound_frame *f)
 {
     if (f && list_push_front(q, f) != 0)
@@ -175,7 +156,7 @@ void do_restart(rtp_istream *s, uint32_t seq, uint32_t ts, double arrival)
                "rtp_istream_restart", (unsigned long long)s->packets,
                (unsigned long long)s->payload_bytes, (unsigned long long)s->dropped,
                (unsigned long long)s->bad_seq, (unsigned long long)s->unordered, s->jitter);
-        notify(s, RTP_ISTREAM_EVENT_RESTARTED);
+        rtp_notify(s, RTP_ISTREAM_EVENT_RESTARTED);
     }
 }
 
@@ -285,7 +266,7 @@ int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uin
     }
     if (s->state == RTP_ISTREAM_BUFFERING && s->samples >= k_start_samples) {
         s->state = RTP_ISTREAM_PLAYING;
-        notify(s, RTP_ISTREAM_EVENT_START);
+        rtp_notify(s, RTP_ISTREAM_EVENT_START);
     }
     return 1;
 }
@@ -328,11 +309,12 @@ void tick(rtp_istream *s)
 {
     s->timer_status = 1;
     if (s->state == RTP_ISTREAM_DRAINING) {
-        notify(s, list_count(s->ready) > 0 ? RTP_ISTREAM_EVENT_FRAMES : RTP_ISTREAM_EVENT_DRAINED);
+        rtp_notify(s,
+                   list_count(s->ready) > 0 ? RTP_ISTREAM_EVENT_FRAMES : RTP_ISTREAM_EVENT_DRAINED);
     } else if (s->state == RTP_ISTREAM_PLAYING) {
         if (list_count(s->ready) == 0)
             read_jitter_buffer(s);
-        notify(s, RTP_ISTREAM_EVENT_FRAMES);
+        rtp_notify(s, RTP_ISTREAM_EVENT_FRAMES);
     }
     s->timer_status = 2;
 }
@@ -395,18 +377,11 @@ out:
 
 void rtp_istream_destroy(rtp_istream **stream)
 {
-    if (!stream || !*stream)
-        return;
-    rtp_istream *s = *stream;
-    *stream = NULL;
-    if (s->dying)
-        return;
-    IS_LOG(s, HAL_LOG_ERROR, "%s self:%p timer_status:%d in", "rtp_istream_destroy", (void *)s,
-           (int)s->timer_status);
-    (void)hal_looper_cancel_timer(s->looper, rtp_istream_on_timer, s);
-    s->dying = 1;
-    if (s->busy == 0)
-        release(s);
+    rtp_istream *s = stream ? *stream : NULL;
+    if (s && !s->dying)
+        IS_LOG(s, HAL_LOG_ERROR, "%s self:%p timer_status:%d in", "rtp_istream_destroy", (void *)s,
+               (int)s->timer_status);
+    rtp_destroy(stream, rtp_istream_on_timer, release);
 }
 
 int rtp_istream_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload,
@@ -414,9 +389,9 @@ int rtp_istream_put(rtp_istream *s, const rtp_header *header, const uint8_t *pay
 {
     if (!s || !header || s->dying)
         return -1;
-    enter(s);
+    rtp_enter(s);
     int rc = do_put(s, header, payload, length);
-    leave(s);
+    rtp_leave(s, release);
     return rc;
 }
 
@@ -425,9 +400,9 @@ void rtp_istream_restart(rtp_istream *s, const rtp_header *header, double arriva
     if (!s || !header || s->dying)
         return;
     rtp_fields f = rtp_header_fields(header);
-    enter(s);
+    rtp_enter(s);
     do_restart(s, f.seq, f.ts, arrival);
-    leave(s);
+    rtp_leave(s, release);
 }
 
 void rtp_istream_on_timer(hal_looper *looper, double now, void *arg)
@@ -437,9 +412,9 @@ void rtp_istream_on_timer(hal_looper *looper, double now, void *arg)
     rtp_istream *s = (rtp_istream *)arg;
     if (!s || s->dying)
         return;
-    enter(s);
+    rtp_enter(s);
     tick(s);
-    leave(s);
+    rtp_leave(s, release);
 }
 
 int rtp_istream_pop_frame(rtp_istream *s, hal_sound_frame *frame)

@@ -42,25 +42,6 @@ void release(rtp_ostream *s)
     hal_free(s);
 }
 
-// See rtp_istream.cpp: a destroy from inside an owner call is completed by
-// the last leave.
-void enter(rtp_ostream *s)
-{
-    s->busy++;
-}
-
-void leave(rtp_ostream *s)
-{
-    if (--s->busy == 0 && s->dying)
-        release(s);
-}
-
-void notify(rtp_ostream *s, uint32_t event)
-{
-    if (s->notify && !s->dying)
-        s->notify(s, event, s->owner);
-}
-
 int send_packet(rtp_ostream *s)
 {
     int len = rtp_pack_packet(s->frames, s->fop, s->pt, s->ts, s->ssrc, s->seq, s->packet,
@@ -73,7 +54,7 @@ int send_packet(rtp_ostream *s)
     // A short last packet still advances by a whole packet.
     s->ts += s->fop * k_samples_per_frame;
     s->next_send += s->fop * k_tick;
-    notify(s, RTP_OSTREAM_EVENT_PACKET);
+    rtp_notify(s, RTP_OSTREAM_EVENT_PACKET);
     return len;
 }
 
@@ -88,7 +69,7 @@ void tick(rtp_ostream *s, double now)
         if (queued >= (uint64_t)s->fop + 1) {
             s->next_send = now;
             s->state = RTP_OSTREAM_SENDING;
-            notify(s, RTP_OSTREAM_EVENT_START);
+            rtp_notify(s, RTP_OSTREAM_EVENT_START);
             if (!s->dying)
                 (void)send_packet(s);
         }
@@ -107,7 +88,7 @@ void tick(rtp_ostream *s, double now)
             (void)send_packet(s);
         if (!s->dying && list_count(s->frames) == 0) {
             OS_LOG(s, HAL_LOG_DEBUG, "send %llu package", (unsigned long long)s->sent);
-            notify(s, RTP_OSTREAM_EVENT_DRAINED);
+            rtp_notify(s, RTP_OSTREAM_EVENT_DRAINED);
         }
         break;
     default:
@@ -177,16 +158,7 @@ out:
 
 void rtp_ostream_destroy(rtp_ostream **stream)
 {
-    if (!stream || !*stream)
-        return;
-    rtp_ostream *s = *stream;
-    *stream = NULL;
-    if (s->dying)
-        return;
-    (void)hal_looper_cancel_timer(s->looper, rtp_ostream_on_timer, s);
-    s->dying = 1;
-    if (s->busy == 0)
-        release(s);
+    rtp_destroy(stream, rtp_ostream_on_timer, release);
 }
 
 int rtp_ostream_fill(rtp_ostream *s)
@@ -208,9 +180,9 @@ int rtp_ostream_send_packet(rtp_ostream *s)
 {
     if (!s || s->dying)
         return -1;
-    enter(s);
+    rtp_enter(s);
     int len = send_packet(s);
-    leave(s);
+    rtp_leave(s, release);
     return len;
 }
 
@@ -220,7 +192,7 @@ void rtp_ostream_on_timer(hal_looper *looper, double now, void *arg)
     rtp_ostream *s = (rtp_ostream *)arg;
     if (!s || s->dying)
         return;
-    enter(s);
+    rtp_enter(s);
     tick(s, now);
-    leave(s);
+    rtp_leave(s, release);
 }

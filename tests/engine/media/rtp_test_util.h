@@ -43,21 +43,21 @@ struct recorder {
         in_hook = nullptr;
         out_hook = nullptr;
     }
-    std::vector<uint32_t> in_events()
+    std::vector<uint32_t> events(std::vector<event> recorder::*calls)
     {
         std::lock_guard<std::mutex> g(mu);
         std::vector<uint32_t> v;
-        for (const event &e : in)
+        for (const event &e : this->*calls)
             v.push_back(e.event);
         return v;
     }
+    std::vector<uint32_t> in_events()
+    {
+        return events(&recorder::in);
+    }
     std::vector<uint32_t> out_events()
     {
-        std::lock_guard<std::mutex> g(mu);
-        std::vector<uint32_t> v;
-        for (const event &e : out)
-            v.push_back(e.event);
-        return v;
+        return events(&recorder::out);
     }
 };
 
@@ -243,26 +243,32 @@ class fixture : public ::testing::Test
 
 } // namespace rtp_test
 
+namespace rtp_test
+{
+using hook_fn = std::function<void(void *, uint32_t, void *)>;
+
+// Notes a call in one of the recorder's lists, then runs its hook unlocked
+// (the hook may call the stream, which may call back).
+inline void note(std::vector<event> recorder::*calls, hook_fn recorder::*hook, void *stream,
+                 uint32_t ev, void *owner)
+{
+    hook_fn h;
+    {
+        std::lock_guard<std::mutex> g(g_rec.mu);
+        (g_rec.*calls).push_back({stream, ev, owner});
+        h = g_rec.*hook;
+    }
+    if (h)
+        h(stream, ev, owner);
+}
+} // namespace rtp_test
+
 extern "C" void session_on_istream_stop(void *stream, uint32_t event, void *owner)
 {
-    std::function<void(void *, uint32_t, void *)> hook;
-    {
-        std::lock_guard<std::mutex> g(rtp_test::g_rec.mu);
-        rtp_test::g_rec.in.push_back({stream, event, owner});
-        hook = rtp_test::g_rec.in_hook;
-    }
-    if (hook)
-        hook(stream, event, owner);
+    rtp_test::note(&rtp_test::recorder::in, &rtp_test::recorder::in_hook, stream, event, owner);
 }
 
 extern "C" void session_on_ostream_notify(void *stream, uint32_t event, void *owner)
 {
-    std::function<void(void *, uint32_t, void *)> hook;
-    {
-        std::lock_guard<std::mutex> g(rtp_test::g_rec.mu);
-        rtp_test::g_rec.out.push_back({stream, event, owner});
-        hook = rtp_test::g_rec.out_hook;
-    }
-    if (hook)
-        hook(stream, event, owner);
+    rtp_test::note(&rtp_test::recorder::out, &rtp_test::recorder::out_hook, stream, event, owner);
 }
