@@ -102,30 +102,29 @@ int lirko_send_query_department_tree(lirko_t *engine, uint32_t did)
     return send(engine, &q.base);
 }
 
-int lirko_close_sos_alarm(lirko_t *engine, uint32_t uid, uint64_t uuid)
+// sos.Close and sos.Process share their fields and their log line.
+template <typename Request>
+static int sos_request(lirko_t *engine, Request request, const char *what, uint32_t uid,
+                       uint64_t uuid)
 {
     if (!engine)
         return -1;
-    hal_log_output(engine->log, HAL_LOG_VERBOSE, "post_util",
-                   "post_send_close_sos uid %d uuid %llu", (int)uid, (unsigned long long)uuid);
-    Sos__Close c = SOS__CLOSE__INIT;
-    c.has_uid = c.has_uuid = 1;
-    c.uid = uid;
-    c.uuid = uuid;
-    return send(engine, &c.base);
+    hal_log_output(engine->log, HAL_LOG_VERBOSE, "post_util", "post_send_%s_sos uid %d uuid %llu",
+                   what, (int)uid, (unsigned long long)uuid);
+    request.has_uid = request.has_uuid = 1;
+    request.uid = uid;
+    request.uuid = uuid;
+    return send(engine, &request.base);
+}
+
+int lirko_close_sos_alarm(lirko_t *engine, uint32_t uid, uint64_t uuid)
+{
+    return sos_request(engine, Sos__Close(SOS__CLOSE__INIT), "close", uid, uuid);
 }
 
 int lirko_process_sos_alarm(lirko_t *engine, uint32_t uid, uint64_t uuid)
 {
-    if (!engine)
-        return -1;
-    hal_log_output(engine->log, HAL_LOG_VERBOSE, "post_util",
-                   "post_send_process_sos uid %d uuid %llu", (int)uid, (unsigned long long)uuid);
-    Sos__Process p = SOS__PROCESS__INIT;
-    p.has_uid = p.has_uuid = 1;
-    p.uid = uid;
-    p.uuid = uuid;
-    return send(engine, &p.base);
+    return sos_request(engine, Sos__Process(SOS__PROCESS__INIT), "process", uid, uuid);
 }
 
 // Arms a reply timer once its request went out; a request that never left

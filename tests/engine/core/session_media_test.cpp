@@ -47,8 +47,9 @@ class ListenFile : public TalkFixture
             d.config.encrypt_key = kKey;
         }
     }
-    // Alice records; the dispatcher (a bare client) holds the floor.
-    void start()
+    // Alice records (into a directory that is gone again when asked); the
+    // dispatcher (a bare client) holds the floor.
+    void start(bool remove_dir = false)
     {
         alice = &add_engine();
         join(*alice, "alice", "alice-pw");
@@ -56,6 +57,9 @@ class ListenFile : public TalkFixture
         ASSERT_EQ(alice->on_looper(
                       [&] { return lirko_record_set_enabled(alice->engine, 1, dir.c_str()); }),
                   0);
+        if (remove_dir) {
+            ASSERT_EQ(rmdir(dir.c_str()), 0);
+        }
         dispatcher = std::make_unique<RawMember>(server, 0, 2001);
         server.sync();
         dispatcher->request(2001);
@@ -157,20 +161,7 @@ TEST_F(PlainListenFile, SealedVoiceWithoutAKeyIsDroppedAndTheEmptyFileGoes)
 
 TEST_F(PlainListenFile, AFileThatCannotBeMadeIsNotReported)
 {
-    alice = &add_engine();
-    join(*alice, "alice", "alice-pw");
-    dir = cwd.file("gone");
-    ASSERT_EQ(
-        alice->on_looper([&] { return lirko_record_set_enabled(alice->engine, 1, dir.c_str()); }),
-        0);
-    ASSERT_EQ(rmdir(dir.c_str()), 0);
-    dispatcher = std::make_unique<RawMember>(server, 0, 2001);
-    server.sync();
-    dispatcher->request(2001);
-    ASSERT_TRUE(wait_until([&] {
-        sync();
-        return alice->status() == SESSION_STATUS_LISTENING;
-    }));
+    start(true);
     sync();
     EXPECT_TRUE(alice->calls(SLOT_START_RECORD).empty());
     EXPECT_EQ(server.count("ptt.rr.IgnoreTalk"), 0u) << "recording was on";
