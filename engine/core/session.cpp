@@ -682,7 +682,13 @@ int session_action_stop_speak(session *s, int32_t, int32_t)
         return session_signal(s, SESSION_SIG_OSTREAM_END);
     }
     s->record_draining = 1;
-    hal_sound_async_stop_record(s->sound, session_on_record_drained, s);
+    if (hal_sound_async_stop_record(s->sound, session_on_record_drained, s) != HAL_SOUND_OK) {
+        // Nothing records any more (another user of the device took it): the
+        // stream sends what it holds and ends, instead of waiting for a hook
+        // that never comes.
+        s->record_draining = 0;
+        session_ostream_drain(s, NULL, 0);
+    }
     return 0;
 }
 

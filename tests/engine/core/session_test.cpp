@@ -2,12 +2,15 @@
 // with the server's answers, the ticks and the keep-alive. The other
 // members are bare clients of the server.
 #include "aes.h"
+#include "hal_ctx.h"
+#include "hal_sound.h"
 #include "lirko_record.h"
 #include "lirko_talk.h"
 #include "ptt_net.pb-c.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
 #include "raw_client.h"
+#include "rtp_stream.h"
 #include "talk_fixture.h"
 
 #include <arpa/inet.h>
@@ -414,4 +417,31 @@ TEST_F(Session, KeepAlivePingsWhenNothingArrivesAndBeatsWhenNothingIsSent)
     }
     auto beats = count_to("ptt.net.HeartBeat", 2001);
     EXPECT_EQ(beats, 1u);
+}
+
+// A recorder taken away while the talk is sent gives no drain report: the
+// release still ends the talk with what the stream holds.
+TEST_F(Session, ReleaseEndsTheTalkWhenTheRecorderIsGone)
+{
+    TalkEngine &e = add_engine();
+    join(e, "dispatcher", kDispatcherPw);
+    ASSERT_EQ(e.on_looper([&] { return lirko_start_speak(e.engine); }), 0);
+    auto sending = [&] {
+        return e.on_looper([&] {
+            session *s = sessionset_current(e.engine->sessionset);
+            return s->ostream && s->ostream->state == RTP_OSTREAM_SENDING;
+        });
+    };
+    ASSERT_TRUE(wait_until([&] {
+        advance(0.02, 0.02);
+        return sending();
+    }));
+    e.on_looper([&] { return hal_sound_stop_record(hal_ctx_get_sound(e.engine->ctx)); });
+    ASSERT_EQ(e.on_looper([&] { return lirko_stop_speak(e.engine); }), 0);
+    ASSERT_TRUE(wait_until([&] {
+        advance(0.02, 0.02);
+        return e.status() == SESSION_STATUS_IDLE;
+    }));
+    EXPECT_EQ(tcp(server, "ptt.rr.ReleaseMic").size(), 1u);
+    EXPECT_TRUE(e.has(SLOT_STOP_SPEAK, "2001"));
 }
