@@ -3,6 +3,7 @@
 // start and stop reports.
 #include "aes.h"
 #include "lirko_record.h"
+#include "lirko_talk.h"
 #include "raw_client.h"
 #include "talk_fixture.h"
 
@@ -21,6 +22,19 @@ Bytes seal(const Bytes &plain)
     Bytes out(plain.size() / 16 * 16 + 16);
     int n = aes_ecb_encrypt_pkcs7(plain.data(), (int)plain.size(), out.data(), key);
     out.resize(n < 0 ? 0 : (size_t)n);
+    return out;
+}
+
+Bytes unseal(const Bytes &sealed)
+{
+    uint8_t key[32] = {};
+    memcpy(key, kKey.data(), std::min<size_t>(32, kKey.size()));
+    aes_key k;
+    aes_set_decrypt_key(key, 256, &k);
+    Bytes out(sealed.size());
+    for (size_t i = 0; i + 16 <= sealed.size(); i += 16)
+        aes_decrypt_block(sealed.data() + i, out.data() + i, &k);
+    out.resize(out.empty() || out.back() > out.size() ? 0 : out.size() - out.back());
     return out;
 }
 
@@ -166,4 +180,43 @@ TEST_F(PlainListenFile, AFileThatCannotBeMadeIsNotReported)
     EXPECT_TRUE(alice->calls(SLOT_START_RECORD).empty());
     EXPECT_EQ(server.count("ptt.rr.IgnoreTalk"), 0u) << "recording was on";
     EXPECT_EQ(stop(), "(0 reports)");
+}
+
+// The own voice file of an encrypted talk holds the voice, not the
+// ciphertext that went out.
+TEST_F(ListenFile, TheSpeakFileOfAnEncryptedTalkHoldsItsVoice)
+{
+    TalkEngine &e = add_engine();
+    join(e, "dispatcher", "dispatcher-pw");
+    dir = cwd.file("records");
+    ASSERT_EQ(e.on_looper([&] { return lirko_record_set_enabled(e.engine, 1, dir.c_str()); }), 0);
+    RawMember alice(server, 1, 2001);
+    server.sync();
+    ASSERT_EQ(e.on_looper([&] { return lirko_start_speak(e.engine); }), 0);
+    ASSERT_TRUE(wait_until([&] {
+        advance(0.02, 0.02);
+        return server.relayed_to(1001).size() >= 3;
+    }));
+    ASSERT_EQ(e.on_looper([&] { return lirko_stop_speak(e.engine); }), 0);
+    ASSERT_TRUE(wait_until([&] {
+        advance(0.02, 0.02);
+        return e.status() == SESSION_STATUS_IDLE;
+    }));
+    auto stops = e.calls(SLOT_STOP_RECORD);
+    ASSERT_EQ(stops.size(), 1u);
+    std::string name = stops[0].substr(std::string("1,2001,1000,").size());
+    Bytes voice;
+    for (const auto &r : server.relayed_to(1001)) {
+        EXPECT_EQ(r.datagram[1] & 0x7F, 111);
+        Bytes plain = unseal(Bytes(r.datagram.begin() + 12, r.datagram.end()));
+        ASSERT_FALSE(plain.empty());
+        voice.insert(voice.end(), plain.begin(), plain.end());
+    }
+    // The file closes at the release: what the stream drains after it is
+    // sent but not written.
+    std::string file = read_file(dir + "/" + name);
+    ASSERT_FALSE(file.empty());
+    ASSERT_LE(file.size(), voice.size());
+    Bytes recorded(file.begin(), file.end());
+    EXPECT_EQ(recorded, Bytes(voice.begin(), voice.begin() + (ptrdiff_t)recorded.size()));
 }
