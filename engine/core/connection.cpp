@@ -703,6 +703,27 @@ int connection_send_msg_with_expect(connection_t *conn, const ProtobufCMessage *
     return connection_send_msg(conn, message);
 }
 
+int connection_cancel_watcher(connection_t *conn, const char *ack_name, connection_timeout_fn fn,
+                              void *arg)
+{
+    if (!conn || !ack_name || !conn->watchers) {
+        return 0;
+    }
+    int n = 0;
+    for (list_node *node = list_begin(conn->watchers); node; node = list_next(node)) {
+        cmd_msg_watcher *w = (cmd_msg_watcher *)list_data_get(node);
+        if (!w->del_flag && w->fn == fn && w->arg == arg && strcmp(w->ack_name, ack_name) == 0) {
+            w->del_flag = 1;
+            n++;
+        }
+    }
+    if (n) {
+        hal_log_output(conn_log(conn), HAL_LOG_VERBOSE, TAG, "%s %s cancelled %d",
+                       "connection_cancel_watcher", ack_name, n);
+    }
+    return n;
+}
+
 static void put_be32(uint8_t *p, uint32_t v)
 {
     p[0] = (uint8_t)(v >> 24);

@@ -110,6 +110,11 @@ int connection_send_msg(connection_t *conn, const ProtobufCMessage *message);
 int connection_send_msg_with_expect(connection_t *conn, const ProtobufCMessage *message,
                                     const char *ack_name, double timeout, connection_timeout_fn fn,
                                     void *arg);
+// Withdraws the pending reply watchers of (ack_name, fn, arg): they neither
+// fire nor count as expired, and a later reply of that name no longer
+// settles them. The number withdrawn.
+int connection_cancel_watcher(connection_t *conn, const char *ack_name, connection_timeout_fn fn,
+                              void *arg);
 // Writes payload as the body of a hand-made frame named type_name (checksum
 // 0). -1 when not connected, for a NULL payload with a length, a name over
 // 65534 bytes or a frame over 16 MiB.

@@ -60,6 +60,9 @@ struct lirko_t {
     uint8_t has_been_online;
     uint8_t broad;
     lirko_win_callbacks callbacks;
+    // Voice recording of the talk sessions (lirko_record.h).
+    uint8_t record_enabled;
+    char record_path[128 + 1];
     lirko_event_object *event_handle; // made by lirko_new
     struct list *list;                // made on demand by other operations
     // Which subscriptions and registrations lirko_modules_new completed, so a

@@ -300,8 +300,10 @@ int pace(file_dev *f, uint32_t frames)
     struct timespec now;
     wave_now(&now);
     // After a gap (or at the start) the device clock restarts from now, as
-    // a real device's would after an underrun.
-    if (!f->due_valid || wave_diff_ns(&now, &f->due) > 0) {
+    // a real device's would after an underrun. Being a little late for a
+    // period is no gap: the schedule keeps its pace, as a sound card's
+    // clock does, instead of slipping by every wake-up's latency.
+    if (!f->due_valid || wave_diff_ns(&now, &f->due) > wave_frames_ns(frames)) {
         f->due = now;
         f->due_valid = 1;
     }

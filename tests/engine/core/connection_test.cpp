@@ -29,11 +29,15 @@ class ConnectionTest : public EngineFixture
         return engine->connection;
     }
     // Engine times at which the server received each message of a type.
+    // Arrival times on the signalling link (the voice sessions keep their
+    // own UDP keep-alive).
     std::vector<double> times_of(const std::string &type)
     {
         std::vector<double> out;
         for (const auto &r : server.received(type)) {
-            out.push_back(r.at);
+            if (r.gid == 0) {
+                out.push_back(r.at);
+            }
         }
         return out;
     }
@@ -78,6 +82,10 @@ TEST_F(ConnectionTest, RetriesFollowTheScheduleOnTheWire)
 TEST_F(ConnectionTest, HeartbeatAfterSixtySecondsWithoutSending)
 {
     login_online();
+    // The joined group's member list is asked for again a minute after the
+    // join; its answer would count as received at the very tick the ping is
+    // due.
+    server.ignore("ptt.rr.QueryMembers");
     double t0 = hal_time_now();
     advance(125.0);
     std::vector<double> beats;

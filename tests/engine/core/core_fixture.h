@@ -11,6 +11,7 @@
 #include "lirko_login.h"
 #include "notify_recorder.h"
 #include "ptt_server.h"
+#include "sessionset.h"
 #include "test_support.h"
 
 #include <functional>
@@ -99,9 +100,18 @@ class EngineFixture : public ::testing::Test
         ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
         // The follow-up queries of a login are answered; let them arrive.
         ASSERT_TRUE(server.wait_count("ptt.rr.QueryContacts", 1));
-        // The group answer makes the directory cache ask for the members.
+        // The group answer makes the directory cache ask for the members,
+        // and the session set join a group, whose members are asked for
+        // once more when the join is answered.
         if (!server.directory().groups.empty()) {
             ASSERT_TRUE(server.wait_count("ptt.rr.QueryMembers", 1));
+            ASSERT_TRUE(wait_until(
+                [&] {
+                    return on_looper(
+                        [&] { return (int)sessionset_current_gid(engine->sessionset); });
+                },
+                std::chrono::seconds(30)));
+            ASSERT_TRUE(server.wait_count("ptt.rr.QueryMembers", 2, std::chrono::seconds(30)));
         }
         step();
     }

@@ -6,6 +6,7 @@
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
 #include "ptt_server.h"
+#include "raw_client.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -88,53 +89,6 @@ TEST(PttDirectory, FixtureReadsAsWritten)
     EXPECT_FALSE(bad.parse("member 1 2 maybe\n", &error));
     EXPECT_FALSE(bad.parse("dgroup 9 1\n", &error));
 }
-
-// A bare client of the server: blocking TCP, frames read whole.
-class RawClient
-{
-  public:
-    explicit RawClient(uint16_t port)
-    {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        connected = connect(fd, (sockaddr *)&a, sizeof(a)) == 0;
-    }
-    ~RawClient()
-    {
-        close(fd);
-    }
-    void send(const ProtobufCMessage &msg)
-    {
-        Bytes f = pack_frame(msg, false, true);
-        ASSERT_EQ(::send(fd, f.data(), f.size(), 0), (ssize_t)f.size());
-    }
-    // The next frame, or an empty name once the server closed.
-    Frame next()
-    {
-        Frame f;
-        for (;;) {
-            if (take_frame(buf, false, f) == 1) {
-                return f;
-            }
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) != 1) {
-                return Frame{};
-            }
-            uint8_t chunk[4096];
-            ssize_t n = recv(fd, chunk, sizeof(chunk), 0);
-            if (n <= 0) {
-                return Frame{};
-            }
-            buf.insert(buf.end(), chunk, chunk + n);
-        }
-    }
-    int fd = -1;
-    bool connected = false;
-    Bytes buf;
-};
 
 int32_t login_result(PttServer &server, const char *account, const char *password)
 {

@@ -1,0 +1,83 @@
+// The floor between two engines in group 2001, as their reports and prompt
+// tones show it: the dispatcher (A) talks, alice (B) listens.
+#include "lirko_talk.h"
+#include "talk_fixture.h"
+
+using namespace ptt::test;
+
+namespace
+{
+
+class Floor : public TalkFixture
+{
+  protected:
+    void SetUp() override
+    {
+        TalkFixture::SetUp();
+        a = &add_engine();
+        b = &add_engine();
+        join(*a, "dispatcher", "dispatcher-pw");
+        join(*b, "alice", "alice-pw");
+    }
+    int press(TalkEngine &e)
+    {
+        return e.on_looper([&] { return lirko_start_speak(e.engine); });
+    }
+    int release(TalkEngine &e)
+    {
+        return e.on_looper([&] { return lirko_stop_speak(e.engine); });
+    }
+    // The devices drain on engine timers: the clock moves while waiting.
+    bool until(const std::function<bool()> &pred)
+    {
+        return wait_until([&] {
+            advance(0.02, 0.02);
+            return pred();
+        });
+    }
+    TalkEngine *a = nullptr;
+    TalkEngine *b = nullptr;
+};
+
+} // namespace
+
+TEST_F(Floor, ThePressTheGrantAndTheReleaseReachBothSides)
+{
+    ASSERT_EQ(press(*a), 0);
+    ASSERT_TRUE(until([&] { return a->status() == SESSION_STATUS_SPEAKING; }));
+    EXPECT_EQ(a->calls(SLOT_START_SPEAK), std::vector<std::string>{"2001"});
+    ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+    EXPECT_EQ(b->calls(SLOT_USER_START_SPEAK), std::vector<std::string>{"2001,1000"});
+    EXPECT_EQ(b->calls(SLOT_START_PLAYING), std::vector<std::string>{"2001,1000"});
+    EXPECT_EQ(tones(), (std::vector<int>{1568, 1318}));
+
+    ASSERT_EQ(release(*a), 0);
+    ASSERT_TRUE(until([&] { return a->status() == SESSION_STATUS_IDLE; }));
+    ASSERT_TRUE(server.wait_count("ptt.rr.ReleaseMic", 1));
+    // The release follows the last voice the dispatcher sent.
+    double released = server.received("ptt.rr.ReleaseMic")[0].at;
+    for (const auto &r : server.relayed())
+        EXPECT_LE(r.at, released);
+    ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_IDLE; }));
+    EXPECT_EQ(b->calls(SLOT_STOP_PLAYING), std::vector<std::string>{"2001,1000"});
+    EXPECT_EQ(b->calls(SLOT_USER_STOP_SPEAK), std::vector<std::string>{"2001,1000"});
+    // The listener's tone comes once its player has drained.
+    ASSERT_TRUE(until([&] { return tones().size() == 4; }));
+    EXPECT_EQ(tones(), (std::vector<int>{1568, 1318, 3700, 1175}));
+    EXPECT_EQ(a->calls(SLOT_STOP_SPEAK), std::vector<std::string>{"2001"});
+    EXPECT_TRUE(a->calls(SLOT_ERROR).empty());
+    EXPECT_TRUE(b->calls(SLOT_ERROR).empty());
+}
+
+TEST_F(Floor, TheListenerCannotTalkOverAHigherRole)
+{
+    ASSERT_EQ(press(*a), 0);
+    ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+    EXPECT_EQ(press(*b), -1);
+    sync();
+    EXPECT_EQ(b->calls(SLOT_ERROR), std::vector<std::string>{"-45"});
+    EXPECT_EQ(tones(), (std::vector<int>{1568, 1318, 2600}));
+    auto requests = server.received("ptt.rr.RequestMic");
+    ASSERT_EQ(requests.size(), 1u) << "nothing sent for alice";
+    EXPECT_EQ(requests[0].text.find("uid: 1000"), requests[0].text.find("uid:"));
+}

@@ -1,0 +1,32 @@
+// A minute of talk between two engines keeps its mouth-to-ear lag: the
+// bursts of the first and of the last ten seconds arrive with the same
+// delay (within 20 ms), on the real clock.
+#include "talk_lag.h"
+
+#include <gtest/gtest.h>
+
+using namespace ptt::test;
+
+TEST(TalkLag, AMinuteOfTalkKeepsItsLag)
+{
+    TempCwd cwd;
+    RealTalk talk;
+    std::string why;
+    ASSERT_TRUE(talk.start(cwd.path(), 61.0, 101, &why)) << why;
+    LagProbe probe;
+    ASSERT_EQ(talk.press(), 0);
+    // Sixty seconds of voice: 600 packets relayed to the listener.
+    ASSERT_TRUE(talk.server.wait_relayed(1001, 600, std::chrono::seconds(90)));
+    ASSERT_EQ(talk.release(), 0);
+    ASSERT_TRUE(talk.drained());
+    probe.stop();
+    std::vector<double> lags = probe.lags(read_wav_samples(talk.out_path));
+    ASSERT_GE(lags.size(), 58u);
+    double first = mean(lags, 0, 10), last = mean(lags, lags.size() - 10, lags.size());
+    EXPECT_LE(std::fabs(last - first), 0.020) << "first " << first << " s, last " << last << " s";
+    RecordProperty("median_lag_ms", (int)lrint(median(lags) * 1000));
+    if (getenv("PTT_PRINT_LAGS")) {
+        for (double l : lags)
+            printf("lag %.1f\n", l * 1000);
+    }
+}
