@@ -162,18 +162,23 @@ void Thread::Join()
 
 void Thread::StopServing()
 {
-    CritScope cs(&crit_);
-    serving_ = false;
-    if (sendlist_.empty())
-        return;
-    RTC_LOG(LS_ERROR) << name_ << ": " << sendlist_.size()
-                      << " pending send(s) returned unrun: the thread no longer serves them";
-    for (SendMessage &smsg : sendlist_) {
-        delete smsg.msg.pdata;
-        *smsg.ready = true;
-        smsg.thread->socketserver()->WakeUp();
+    MessageList doomed;
+    {
+        CritScope cs(&crit_);
+        serving_ = false;
+        if (sendlist_.empty())
+            return;
+        RTC_LOG(LS_ERROR) << name_ << ": " << sendlist_.size()
+                          << " pending send(s) returned unrun: the thread no longer serves them";
+        for (SendMessage &smsg : sendlist_) {
+            doomed.push_back(smsg.msg);
+            *smsg.ready = true;
+            smsg.thread->socketserver()->WakeUp();
+        }
+        sendlist_.clear();
     }
-    sendlist_.clear();
+    for (Message &msg : doomed)
+        delete msg.pdata;
 }
 
 void Thread::WrapCurrentForSend()
@@ -248,15 +253,18 @@ void Thread::Send(const Location &posted_from, MessageHandler *phandler, uint32_
     RTC_DCHECK_AT("thread", 357, current_thread != NULL);
 
     bool ready = false;
+    bool serving;
     {
         CritScope cs(&crit_);
-        if (!serving_) {
-            RTC_LOG(LS_ERROR) << "Send to " << name_ << " from " << posted_from.ToString()
-                              << " not run: the thread is not serving messages";
-            delete pdata;
-            return;
-        }
-        sendlist_.push_back(SendMessage{current_thread, msg, &ready});
+        serving = serving_;
+        if (serving)
+            sendlist_.push_back(SendMessage{current_thread, msg, &ready});
+    }
+    if (!serving) {
+        RTC_LOG(LS_ERROR) << "Send to " << name_ << " from " << posted_from.ToString()
+                          << " not run: the thread is not serving messages";
+        delete pdata;
+        return;
     }
     WakeUpSocketServer();
 
@@ -314,21 +322,25 @@ bool Thread::PopSendMessageFromThread(const Thread *source, SendMessage *msg)
 
 void Thread::Clear(MessageHandler *phandler, uint32_t id, MessageList *removed)
 {
-    CritScope cs(&crit_);
-    for (auto it = sendlist_.begin(); it != sendlist_.end();) {
-        if (it->msg.Match(phandler, id)) {
-            if (removed)
-                removed->push_back(it->msg);
-            else
-                delete it->msg.pdata;
-            *it->ready = true;
-            it->thread->socketserver()->WakeUp();
-            it = sendlist_.erase(it);
-        } else {
-            ++it;
+    MessageList doomed;
+    MessageList *out = removed ? removed : &doomed;
+    {
+        CritScope cs(&crit_);
+        for (auto it = sendlist_.begin(); it != sendlist_.end();) {
+            if (it->msg.Match(phandler, id)) {
+                out->push_back(it->msg);
+                *it->ready = true;
+                it->thread->socketserver()->WakeUp();
+                it = sendlist_.erase(it);
+            } else {
+                ++it;
+            }
         }
+        MessageQueue::Clear(phandler, id, out);
     }
-    MessageQueue::Clear(phandler, id, removed);
+    // See MessageQueue::Clear: never under the lock.
+    for (Message &msg : doomed)
+        delete msg.pdata;
 }
 
 } // namespace rtc

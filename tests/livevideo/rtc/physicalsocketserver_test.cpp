@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -172,27 +173,35 @@ TEST_F(SocketTest, RefusedConnectReportsACloseWithTheError)
 
 TEST_F(SocketTest, UdpSendToAndReceiveFrom)
 {
-    std::unique_ptr<rtc::AsyncSocket> a(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
-    std::unique_ptr<rtc::AsyncSocket> b(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
-    ASSERT_EQ(0, a->Bind(rtc::SocketAddress("127.0.0.1", 0)));
-    ASSERT_EQ(0, b->Bind(rtc::SocketAddress("127.0.0.1", 0)));
-    Events b_events;
-    b_events.Watch(b.get());
-    // A fresh UDP socket may write at once.
-    ASSERT_TRUE(PumpUntil([&] { return b_events.Saw("write"); }));
+    for (const char *loopback : {"127.0.0.1", "::1"}) {
+        rtc::SocketAddress any(loopback, 0);
+        std::unique_ptr<rtc::AsyncSocket> a(ss.CreateAsyncSocket(any.family(), SOCK_DGRAM));
+        std::unique_ptr<rtc::AsyncSocket> b(ss.CreateAsyncSocket(any.family(), SOCK_DGRAM));
+        ASSERT_NE(nullptr, a) << loopback;
+        if (a->Bind(any) != 0 && any.family() == AF_INET6) {
+            std::cout << "no IPv6 loopback here: " << a->GetError() << "\n";
+            continue;
+        }
+        ASSERT_EQ(0, b->Bind(any)) << loopback;
+        Events b_events;
+        b_events.Watch(b.get());
+        // A fresh UDP socket may write at once.
+        ASSERT_TRUE(PumpUntil([&] { return b_events.Saw("write"); }));
 
-    for (int round = 0; round < 3; round++) {
-        b_events.Reset();
-        std::string datagram = "datagram " + std::to_string(round);
-        ASSERT_EQ(static_cast<int>(datagram.size()),
-                  a->SendTo(datagram.data(), datagram.size(), b->GetLocalAddress()));
-        ASSERT_TRUE(PumpUntil([&] { return b_events.Saw("read"); }));
-        char buf[64];
-        rtc::SocketAddress from;
-        int n = b->RecvFrom(buf, sizeof(buf), &from, nullptr);
-        ASSERT_EQ(static_cast<int>(datagram.size()), n);
-        EXPECT_EQ(datagram, std::string(buf, n));
-        EXPECT_EQ(a->GetLocalAddress(), from);
+        for (int round = 0; round < 3; round++) {
+            b_events.Reset();
+            std::string datagram = "datagram " + std::to_string(round);
+            ASSERT_EQ(static_cast<int>(datagram.size()),
+                      a->SendTo(datagram.data(), datagram.size(), b->GetLocalAddress()));
+            ASSERT_TRUE(PumpUntil([&] { return b_events.Saw("read"); }));
+            char buf[64];
+            rtc::SocketAddress from;
+            int n = b->RecvFrom(buf, sizeof(buf), &from, nullptr);
+            ASSERT_EQ(static_cast<int>(datagram.size()), n);
+            EXPECT_EQ(datagram, std::string(buf, n));
+            EXPECT_EQ(a->GetLocalAddress(), from) << loopback;
+            EXPECT_EQ(loopback, from.ipaddr().ToString());
+        }
     }
 }
 
@@ -258,6 +267,21 @@ TEST_F(SocketTest, EstimateMtuToLoopback)
     }
     ASSERT_EQ(0, rc) << client->GetError();
     // Loopback's MTU is 65536: the largest probe goes through whole.
+    EXPECT_EQ(65535, mtu);
+}
+
+TEST_F(SocketTest, EstimateMtuToIPv6Loopback)
+{
+    std::unique_ptr<rtc::AsyncSocket> udp(ss.CreateAsyncSocket(AF_INET6, SOCK_DGRAM));
+    if (!udp || udp->Bind(rtc::SocketAddress("::1", 0)) != 0)
+        GTEST_SKIP() << "no IPv6 loopback here";
+    // A connected UDP socket has a remote address without any handshake.
+    ASSERT_EQ(0, udp->Connect(rtc::SocketAddress("::1", 9)));
+    uint16_t mtu = 0;
+    int rc = udp->EstimateMTU(&mtu);
+    if (rc != 0 && udp->GetError() == EINVAL)
+        GTEST_SKIP() << "no ICMP socket can be opened by this process";
+    ASSERT_EQ(0, rc) << udp->GetError();
     EXPECT_EQ(65535, mtu);
 }
 
