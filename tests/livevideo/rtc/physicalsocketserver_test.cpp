@@ -314,6 +314,7 @@ TEST(OsVersionTest, KernelNumbers)
 TEST(SocketServerDeathTest, DestroyingWithDispatchersStillAddedAsserts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     EXPECT_DEATH(
         {
             auto *ss = new rtc::PhysicalSocketServer;

@@ -1,6 +1,7 @@
 // IP and socket addresses: text both ways, comparisons and the port assert.
 #include "rtc/ipaddress.h"
 #include "rtc/socketaddress.h"
+#include "rtc_fixture.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -141,6 +142,7 @@ TEST(SocketAddressTest, ResolvedNamesKeepTheirNameAndCompareByIP)
 TEST(SocketAddressDeathTest, PortOutOfRangeAsserts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     rtc::SocketAddress addr;
     addr.SetPort(0);
     addr.SetPort(65535);
