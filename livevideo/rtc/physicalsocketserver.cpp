@@ -85,8 +85,7 @@ void PhysicalSocketServer::WakeUp()
 void PhysicalSocketServer::Add(Dispatcher *pdispatcher)
 {
     CritScope cs(&crit_);
-    dispatchers_.insert(pdispatcher);
-    removed_during_wait_.erase(pdispatcher);
+    dispatchers_[pdispatcher] = next_serial_++;
 }
 
 void PhysicalSocketServer::Remove(Dispatcher *pdispatcher)
@@ -97,7 +96,6 @@ void PhysicalSocketServer::Remove(Dispatcher *pdispatcher)
                             << "dispatcher, potentially from a duplicate call to Add.";
         return;
     }
-    removed_during_wait_.insert(pdispatcher);
 }
 
 namespace
@@ -154,14 +152,13 @@ void PhysicalSocketServer::DispatchSocketEvents(Dispatcher *d, short revents)
 int PhysicalSocketServer::PollOnce(int cms, bool process_io)
 {
     std::vector<pollfd> fds;
-    std::vector<Dispatcher *> owners;
+    std::vector<std::pair<Dispatcher *, uint64_t>> owners;
     {
         CritScope cs(&crit_);
-        removed_during_wait_.clear();
         fds.push_back({signal_wakeup_->GetDescriptor(), POLLIN, 0});
-        owners.push_back(signal_wakeup_.get());
+        owners.emplace_back(signal_wakeup_.get(), 0);
         if (process_io) {
-            for (Dispatcher *d : dispatchers_) {
+            for (auto [d, serial] : dispatchers_) {
                 uint32_t ff = d->GetRequestedEvents();
                 short events = 0;
                 if (ff & (DE_READ | DE_ACCEPT))
@@ -171,7 +168,7 @@ int PhysicalSocketServer::PollOnce(int cms, bool process_io)
                 if (!events && !(ff & DE_CLOSE))
                     continue;
                 fds.push_back({d->GetDescriptor(), events, 0});
-                owners.push_back(d);
+                owners.emplace_back(d, serial);
             }
         }
     }
@@ -183,14 +180,13 @@ int PhysicalSocketServer::PollOnce(int cms, bool process_io)
     for (size_t i = 0; i < fds.size(); i++) {
         if (!fds[i].revents)
             continue;
-        Dispatcher *d = owners[i];
-        {
-            CritScope cs(&crit_);
+        Dispatcher *d = owners[i].first;
+        if (d != signal_wakeup_.get()) {
             // A handler earlier in this round may have removed it, or freed it
-            // and another taken its address with a new descriptor.
-            if (d != signal_wakeup_.get() &&
-                (!dispatchers_.count(d) || removed_during_wait_.count(d) ||
-                 d->GetDescriptor() != fds[i].fd))
+            // and registered another at the same address (and descriptor).
+            CritScope cs(&crit_);
+            auto it = dispatchers_.find(d);
+            if (it == dispatchers_.end() || it->second != owners[i].second)
                 continue;
         }
         if (d == signal_wakeup_.get()) {
@@ -691,6 +687,8 @@ void SocketDispatcher::OnPreEvent(uint32_t ff)
 
 void SocketDispatcher::OnEvent(uint32_t ff, int err)
 {
+    // A slot may delete the socket; nothing after that signal may touch it.
+    std::weak_ptr<bool> alive = alive_;
     if (ff & DE_CONNECT) {
         RTC_LOG(LS_VERBOSE) << "Signalled with DE_CONNECT: " << ff;
         if (err != 0) {
@@ -704,6 +702,8 @@ void SocketDispatcher::OnEvent(uint32_t ff, int err)
         EnableEvents(DE_READ | DE_WRITE);
         RTC_LOG(LS_INFO) << "Connected @ " << GetRemoteAddress().ToString();
         SignalConnectEvent(this);
+        if (alive.expired())
+            return;
     }
     if (ff & (DE_READ | DE_CLOSE)) {
         if (close_pending_ || (ff & DE_CLOSE) || (err != 0 && !udp_)) {
@@ -714,8 +714,11 @@ void SocketDispatcher::OnEvent(uint32_t ff, int err)
             return;
         }
     }
-    if (ff & (DE_READ | DE_ACCEPT))
+    if (ff & (DE_READ | DE_ACCEPT)) {
         SignalReadEvent(this);
+        if (alive.expired())
+            return;
+    }
     if (ff & DE_WRITE)
         SignalWriteEvent(this);
 }

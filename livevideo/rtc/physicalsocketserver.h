@@ -7,8 +7,8 @@
 #include "rtc/socketserver.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
-#include <set>
 
 namespace rtc
 {
@@ -67,9 +67,11 @@ class PhysicalSocketServer : public SocketServer
     void DispatchSocketEvents(Dispatcher *d, short revents);
 
     std::unique_ptr<Signaler> signal_wakeup_;
-    std::set<Dispatcher *> dispatchers_;
-    // Dispatchers removed while a Wait hands out events: it must not call them.
-    std::set<Dispatcher *> removed_during_wait_;
+    // Each dispatcher with the serial number of its Add: a round of events goes
+    // only to dispatchers still registered under the serial it polled with, never
+    // to one removed meanwhile or to a new one at a freed one's address.
+    std::map<Dispatcher *, uint64_t> dispatchers_;
+    uint64_t next_serial_ = 1;
     // Only the waiting thread reads and writes it.
     bool fWait_ = false;
     CriticalSection crit_;
@@ -165,6 +167,8 @@ class SocketDispatcher : public Dispatcher, public PhysicalSocket
 
   private:
     bool registered_ = false;
+    // Expires with the object: OnEvent's check after each signal.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace rtc

@@ -149,6 +149,37 @@ TEST_F(SocketTest, PeerCloseIsReportedAfterTheEndOfFile)
     EXPECT_EQ("close", events.seen.back());
 }
 
+TEST_F(SocketTest, SocketsDeletedByTheirOwnSignalsAreNotCalledAgain)
+{
+    // Two sockets readable in one round; the first one's read slot deletes
+    // both, and a third one takes the address and descriptor of one of them.
+    std::unique_ptr<rtc::AsyncSocket> a(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
+    std::unique_ptr<rtc::AsyncSocket> b(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
+    ASSERT_EQ(0, a->Bind(rtc::SocketAddress("127.0.0.1", 0)));
+    ASSERT_EQ(0, b->Bind(rtc::SocketAddress("127.0.0.1", 0)));
+    std::unique_ptr<rtc::AsyncSocket> sender(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
+    ASSERT_EQ(1, sender->SendTo("x", 1, a->GetLocalAddress()));
+    ASSERT_EQ(1, sender->SendTo("y", 1, b->GetLocalAddress()));
+
+    int reads = 0;
+    std::unique_ptr<rtc::AsyncSocket> newcomer;
+    Events newcomer_events;
+    auto slot = [&](rtc::AsyncSocket *) {
+        ++reads;
+        a.reset();
+        b.reset();
+        newcomer.reset(ss.CreateAsyncSocket(AF_INET, SOCK_DGRAM));
+        newcomer_events.Watch(newcomer.get());
+    };
+    a->SignalReadEvent.connect(nullptr, slot);
+    b->SignalReadEvent.connect(nullptr, slot);
+    ASSERT_TRUE(PumpUntil([&] { return reads > 0; }));
+    // Let any stale event of that round come through if it could.
+    ss.Wait(50, true);
+    EXPECT_EQ(1, reads);
+    EXPECT_FALSE(newcomer_events.Saw("read"));
+}
+
 TEST_F(SocketTest, RefusedConnectReportsACloseWithTheError)
 {
     // A port that was just free: bind, learn it, close.
