@@ -65,7 +65,7 @@ void MessageQueueManager::ClearInternal(MessageHandler *handler)
     {
         CritScope cs(&crit_);
         for (MessageQueue *queue : message_queues_)
-            queue->Clear(handler, MQID_ANY, &doomed);
+            queue->ClearAll(handler, MQID_ANY, &doomed);
     }
     // Outside the lock: deleting data may destroy further handlers, which
     // clear through here again.
@@ -108,7 +108,7 @@ void MessageQueue::DoDestroy()
     fDestroyed_ = true;
     if (fInitialized_)
         MessageQueueManager::Remove(this);
-    Clear(nullptr);
+    ClearAll(nullptr, MQID_ANY, nullptr);
     std::unique_lock<std::shared_mutex> lock(ss_lock_);
     ss_ = nullptr;
 }
@@ -312,12 +312,19 @@ int MessageQueue::GetDelay()
 
 void MessageQueue::Clear(MessageHandler *phandler, uint32_t id, MessageList *removed)
 {
+    ClearAll(phandler, id, removed);
+}
+
+void MessageQueue::ClearAll(MessageHandler *phandler, uint32_t id, MessageList *removed)
+{
     // Data is deleted after the lock is left: a data object may own a handler,
     // whose destructor clears through the manager and takes other locks.
     MessageList doomed;
     MessageList *out = removed ? removed : &doomed;
     {
         CritScope cs(&crit_);
+        if (clear_hook_)
+            clear_hook_(this, phandler, id, out);
         if (fPeekKeep_ && msgPeek_.Match(phandler, id)) {
             out->push_back(msgPeek_);
             fPeekKeep_ = false;

@@ -29,6 +29,7 @@ Thread::Thread() : Thread(std::make_unique<PhysicalSocketServer>()) {}
 Thread::Thread(SocketServer *ss) : MessageQueue(ss, false), running_(true, false)
 {
     SetName("Thread", this);
+    SetClearHook(&Thread::ClearSends);
     DoInit();
 }
 
@@ -36,6 +37,7 @@ Thread::Thread(std::unique_ptr<SocketServer> ss)
     : MessageQueue(std::move(ss), false), running_(true, false)
 {
     SetName("Thread", this);
+    SetClearHook(&Thread::ClearSends);
     DoInit();
 }
 
@@ -322,25 +324,24 @@ bool Thread::PopSendMessageFromThread(const Thread *source, SendMessage *msg)
 
 void Thread::Clear(MessageHandler *phandler, uint32_t id, MessageList *removed)
 {
-    MessageList doomed;
-    MessageList *out = removed ? removed : &doomed;
-    {
-        CritScope cs(&crit_);
-        for (auto it = sendlist_.begin(); it != sendlist_.end();) {
-            if (it->msg.Match(phandler, id)) {
-                out->push_back(it->msg);
-                *it->ready = true;
-                it->thread->socketserver()->WakeUp();
-                it = sendlist_.erase(it);
-            } else {
-                ++it;
-            }
+    ClearAll(phandler, id, removed);
+}
+
+void Thread::ClearSends(MessageQueue *queue, MessageHandler *phandler, uint32_t id,
+                        MessageList *out)
+{
+    // Only ever set on a Thread, and called while it is still registered.
+    Thread *thread = static_cast<Thread *>(queue);
+    for (auto it = thread->sendlist_.begin(); it != thread->sendlist_.end();) {
+        if (it->msg.Match(phandler, id)) {
+            out->push_back(it->msg);
+            *it->ready = true;
+            it->thread->socketserver()->WakeUp();
+            it = thread->sendlist_.erase(it);
+        } else {
+            ++it;
         }
-        MessageQueue::Clear(phandler, id, out);
     }
-    // See MessageQueue::Clear: never under the lock.
-    for (Message &msg : doomed)
-        delete msg.pdata;
 }
 
 } // namespace rtc

@@ -98,6 +98,9 @@ class Thread : public MessageQueue
     friend class ScopedCallerWrap;
 
     static void *PreRun(void *pv);
+    // The clear hook: pending sends that match go back to their senders.
+    static void ClearSends(MessageQueue *queue, MessageHandler *phandler, uint32_t id,
+                           MessageList *out);
     // Makes this (unstarted) object stand for the calling OS thread while it
     // sends; see Send.
     void WrapCurrentForSend();
