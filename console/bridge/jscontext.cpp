@@ -92,6 +92,9 @@ QVector<uint32_t> PageIds(const QJsonArray &array)
 JsContext::JsContext(QObject *parent) : QObject(parent)
 {
     BRIDGE_LOG("JsContext") << "Enter JsContext Constructor";
+    // The channel converts page arguments only to registered types; made sure
+    // here too, before any channel can publish this object.
+    RegisterBridgeMetaTypes();
     m_network = new QNetworkAccessManager(this);
     m_config = CustomConfig::getInstance();
     BRIDGE_LOG("JsContext") << "get Feltmark version: " << kVersion << " keepalive heat beat";

@@ -62,6 +62,8 @@ QString UidListResult(const char *enable_key, boolean success, boolean enable, c
 
 POc::POc(QObject *parent) : QObject(parent)
 {
+    // Every signal crosses threads queued, copying its arguments by type.
+    RegisterBridgeMetaTypes();
     POc *expected = nullptr;
     if (m_gPoc.compare_exchange_strong(expected, this, std::memory_order_acq_rel))
         POC_LOG << "m_gPoc:" << static_cast<void *>(this);
