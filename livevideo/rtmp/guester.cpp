@@ -28,6 +28,10 @@ namespace
 
 // A stream that sends nothing for this long has ended.
 constexpr const char *kReadTimeoutUs = "10000000";
+// nginx keeps a play connection busy with control messages after its
+// publisher has gone, so the read time-out never fires: a stream that has
+// sent no audio or video for this long has ended.
+constexpr std::chrono::seconds kMediaIdleLimit(5);
 
 // Numbers the play starts of the process, for the test switch's WAV files.
 std::atomic<int> g_play_count{0};
@@ -81,6 +85,7 @@ class Guester final : public RTMPGuester
         number_ = ++g_play_count;
         renderer_.SetWindow(window);
         stop_.Reset();
+        last_media_ns_.store(0);
         thread_ = std::thread(&Guester::Run, this);
     }
     void StopRtmpPlay() override
@@ -100,6 +105,8 @@ class Guester final : public RTMPGuester
     }
 
   private:
+    static int OnInterrupt(void *opaque);
+    bool MediaIdle() const;
     void Run();
     void Play(AVFormatContext *ic);
     void Audio(AVFrame *frame);
@@ -111,6 +118,8 @@ class Guester final : public RTMPGuester
     int number_ = 0;
     std::atomic<bool> mute_{false};
     XcbRenderer renderer_;
+    // Steady-clock time of the last media packet; 0 before the first.
+    std::atomic<int64_t> last_media_ns_{0};
 
     // Session thread's audio state.
     SwrContext *swr_ = nullptr;
@@ -119,6 +128,22 @@ class Guester final : public RTMPGuester
     int out_channels_ = 0;
     std::vector<int16_t> pcm_;
 };
+
+int Guester::OnInterrupt(void *opaque)
+{
+    auto *self = static_cast<Guester *>(opaque);
+    return self->stop_.Interrupted() || self->MediaIdle() ? 1 : 0;
+}
+
+bool Guester::MediaIdle() const
+{
+    int64_t last = last_media_ns_.load();
+    if (last == 0)
+        return false;
+    auto idle =
+        std::chrono::steady_clock::now().time_since_epoch() - std::chrono::nanoseconds(last);
+    return idle >= kMediaIdleLimit;
+}
 
 void Guester::Run()
 {
@@ -130,7 +155,8 @@ void Guester::Run()
         event_.OnRtmpStreamClosed();
         return;
     }
-    ic->interrupt_callback = stop_.Callback();
+    ic->interrupt_callback.callback = OnInterrupt;
+    ic->interrupt_callback.opaque = this;
     AVDictionary *opts = nullptr;
     // rw_timeout, not timeout: for rtmp "timeout" means "listen".
     av_dict_set(&opts, "rw_timeout", kReadTimeoutUs, 0);
@@ -186,14 +212,16 @@ void Guester::Play(AVFormatContext *ic)
             if (stop_.Requested())
                 break;
             // A live stream that ends is over: no reconnect.
-            if (err == AVERROR_EOF)
+            if (err == AVERROR_EOF || MediaIdle()) {
                 Log(kLogInfo, "play %s: the stream ended", url_.c_str());
-            else
+            } else {
                 Log(kLogWarning, "play %s: read failed: %s", url_.c_str(), AvError(err).c_str());
-            if (err != AVERROR_EOF)
                 event_.OnRtmpStreamFailed(err);
+            }
             break;
         }
+        if (pkt->stream_index == video.index || pkt->stream_index == audio.index)
+            last_media_ns_.store(std::chrono::steady_clock::now().time_since_epoch().count());
         if (has_video && pkt->stream_index == video.index) {
             // Pictures before the first key frame would be drawn broken.
             if (!keyed && !(pkt->flags & AV_PKT_FLAG_KEY)) {

@@ -194,18 +194,19 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
         << "preview " << vt::ToString(x.Pixel(p, 80, 45)) << vt::ToString(x.Pixel(p, 240, 45))
         << vt::ToString(x.Pixel(p, 80, 135)) << vt::ToString(x.Pixel(p, 240, 135));
     std::string probe;
-    EXPECT_EQ(vt::RunCapture({"ffprobe", "-v", "error", "-rw_timeout", "5000000", "-select_streams",
-                              "v:0", "-show_entries", "stream=codec_name,width,height", "-of",
-                              "csv=p=0", push_url},
-                             &probe, 15s),
-              0);
+    EXPECT_EQ(
+        vt::RunCapture({"ffprobe", "-v", "error", "-rw_timeout", "5000000", "-analyzeduration",
+                        "1000000", "-select_streams", "v:0", "-show_entries",
+                        "stream=codec_name,width,height", "-of", "csv=p=0", push_url},
+                       &probe, 15s),
+        0);
     EXPECT_EQ(probe.substr(0, probe.find('\n')), "h264,640,360");
     const std::string frame_path = dir + "/frame.rgb";
-    EXPECT_EQ(
-        vt::RunCapture({"ffmpeg", "-v", "error", "-rw_timeout", "5000000", "-i", push_url,
-                        "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-y", frame_path},
-                       nullptr, 15s),
-        0);
+    EXPECT_EQ(vt::RunCapture({"ffmpeg", "-v", "error", "-rw_timeout", "5000000", "-analyzeduration",
+                              "1000000", "-i", push_url, "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-y", frame_path},
+                             nullptr, 15s),
+              0);
     {
         std::ifstream f(frame_path, std::ios::binary);
         std::vector<uint8_t> rgb((std::istreambuf_iterator<char>(f)),
@@ -244,18 +245,38 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     size_t size_then = FileSize(dir + "/pull-4.wav");
     EXPECT_TRUE(vt::WaitFor([&] { return FileSize(dir + "/pull-4.wav") > size_then + 20000; }, 5s))
         << "the sound stopped with the window";
+    // The publisher goes: the play ends by itself, quietly, and says so in the log.
+    publisher.Kill();
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            std::ifstream f(dir + "/log/kvvideo.log");
+            std::string log((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            return log.find("play " + url + ": the stream ended") != std::string::npos;
+        },
+        15s))
+        << "no end of stream in the log";
     took = Timed([&] { av->StopPullRtmpStream(url); });
     EXPECT_LT(took, 2s);
 
     // The server dies mid-stream.
+    const std::string url2 = nginx.Url("cam2");
+    vt::Child publisher2;
+    ASSERT_TRUE(publisher2.Spawn({"ffmpeg",   "-hide_banner", "-loglevel",
+                                  "error",    "-re",          "-f",
+                                  "lavfi",    "-i",           "color=c=red:s=320x180:r=25:d=60",
+                                  "-c:v",     "libx264",      "-preset",
+                                  "veryfast", "-tune",        "zerolatency",
+                                  "-g",       "25",           "-pix_fmt",
+                                  "yuv420p",  "-f",           "flv",
+                                  url2},
+                                 dir + "/publisher2.log"));
     xcb_window_t e = x.CreateWindow(400, 600, 320, 180);
-    ASSERT_EQ(av->StartPullRtmpStream(e, url), 0);
+    ASSERT_EQ(av->StartPullRtmpStream(e, url2), 0);
     EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(e, 160, 90), kRed); }, 10s));
     nginx.Kill();
     std::this_thread::sleep_for(300ms);
-    took = Timed([&] { av->StopPullRtmpStream(url); });
+    took = Timed([&] { av->StopPullRtmpStream(url2); });
     EXPECT_LT(took, 2s);
-    publisher.Kill();
 
     ReleaseLiveInstance(&av);
     EXPECT_EQ(av, nullptr);
