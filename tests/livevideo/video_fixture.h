@@ -60,6 +60,10 @@ class Xvfb
 {
   public:
     bool Start();
+    void Kill()
+    {
+        child_.Kill();
+    }
     const std::string &display() const
     {
         return display_;

@@ -273,6 +273,11 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     xcb_window_t e = x.CreateWindow(400, 600, 320, 180);
     ASSERT_EQ(av->StartPullRtmpStream(e, url2), 0);
     EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(e, 160, 90), kRed); }, 10s));
+    // The X server goes first: the session loses its drawing, the process lives on.
+    xvfb.Kill();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(av->UpdatePullVideoRender(e, url2));
+    std::this_thread::sleep_for(300ms);
     nginx.Kill();
     std::this_thread::sleep_for(300ms);
     took = Timed([&] { av->StopPullRtmpStream(url2); });
