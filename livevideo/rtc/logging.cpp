@@ -1,5 +1,6 @@
 #include "rtc/logging.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

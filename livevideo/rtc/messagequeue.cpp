@@ -61,9 +61,16 @@ void MessageQueueManager::RemoveInternal(MessageQueue *message_queue)
 void MessageQueueManager::ClearInternal(MessageHandler *handler)
 {
     RTC_DCHECK_AT("messagequeue", 118, !crit_.CurrentThreadIsOwner());
-    CritScope cs(&crit_);
-    for (MessageQueue *queue : message_queues_)
-        queue->Clear(handler);
+    MessageList doomed;
+    {
+        CritScope cs(&crit_);
+        for (MessageQueue *queue : message_queues_)
+            queue->ClearAll(handler, MQID_ANY, &doomed);
+    }
+    // Outside the lock: deleting data may destroy further handlers, which
+    // clear through here again.
+    for (Message &msg : doomed)
+        delete msg.pdata;
 }
 
 MessageQueue::MessageQueue(SocketServer *ss, bool init_queue) : ss_(ss)
@@ -101,7 +108,7 @@ void MessageQueue::DoDestroy()
     fDestroyed_ = true;
     if (fInitialized_)
         MessageQueueManager::Remove(this);
-    Clear(nullptr);
+    ClearAll(nullptr, MQID_ANY, nullptr);
     std::unique_lock<std::shared_mutex> lock(ss_lock_);
     ss_ = nullptr;
 }
@@ -305,36 +312,42 @@ int MessageQueue::GetDelay()
 
 void MessageQueue::Clear(MessageHandler *phandler, uint32_t id, MessageList *removed)
 {
-    CritScope cs(&crit_);
-    if (fPeekKeep_ && msgPeek_.Match(phandler, id)) {
-        if (removed)
-            removed->push_back(msgPeek_);
-        else
-            delete msgPeek_.pdata;
-        fPeekKeep_ = false;
-    }
-    for (auto it = msgq_.begin(); it != msgq_.end();) {
-        if (it->Match(phandler, id)) {
-            if (removed)
-                removed->push_back(*it);
-            else
-                delete it->pdata;
-            it = msgq_.erase(it);
-        } else {
-            ++it;
+    ClearAll(phandler, id, removed);
+}
+
+void MessageQueue::ClearAll(MessageHandler *phandler, uint32_t id, MessageList *removed)
+{
+    // Data is deleted after the lock is left: a data object may own a handler,
+    // whose destructor clears through the manager and takes other locks.
+    MessageList doomed;
+    MessageList *out = removed ? removed : &doomed;
+    {
+        CritScope cs(&crit_);
+        if (clear_hook_)
+            clear_hook_(this, phandler, id, out);
+        if (fPeekKeep_ && msgPeek_.Match(phandler, id)) {
+            out->push_back(msgPeek_);
+            fPeekKeep_ = false;
         }
+        for (auto it = msgq_.begin(); it != msgq_.end();) {
+            if (it->Match(phandler, id)) {
+                out->push_back(*it);
+                it = msgq_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto keep = std::remove_if(dmsgq_.begin(), dmsgq_.end(), [&](const DelayedMessage &d) {
+            if (!d.msg_.Match(phandler, id))
+                return false;
+            out->push_back(d.msg_);
+            return true;
+        });
+        dmsgq_.erase(keep, dmsgq_.end());
+        std::make_heap(dmsgq_.begin(), dmsgq_.end());
     }
-    auto keep = std::remove_if(dmsgq_.begin(), dmsgq_.end(), [&](const DelayedMessage &d) {
-        if (!d.msg_.Match(phandler, id))
-            return false;
-        if (removed)
-            removed->push_back(d.msg_);
-        else
-            delete d.msg_.pdata;
-        return true;
-    });
-    dmsgq_.erase(keep, dmsgq_.end());
-    std::make_heap(dmsgq_.begin(), dmsgq_.end());
+    for (Message &msg : doomed)
+        delete msg.pdata;
 }
 
 void MessageQueue::Dispatch(Message *pmsg)

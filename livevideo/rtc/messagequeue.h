@@ -157,10 +157,25 @@ class MessageQueue
     }
 
   protected:
+    friend class MessageQueueManager;
+
     void DoInit();
-    // Deregisters, clears every message and detaches the socket server. Every
-    // class that overrides Clear calls it from its own destructor.
+    // Deregisters, clears every message and detaches the socket server. A
+    // class that adds to what ClearAll removes calls it from its own destructor.
     void DoDestroy();
+
+    // What Clear does, without a virtual call: the manager reaches queues whose
+    // owners may be in the middle of being destroyed on another thread (their
+    // dynamic type changing), until their DoDestroy deregisters them.
+    void ClearAll(MessageHandler *phandler, uint32_t id, MessageList *removed);
+    // Called by ClearAll under crit_ before the queue's own messages are taken:
+    // lets a derived class remove what it keeps (pending sends) into out.
+    using ClearHook = void (*)(MessageQueue *queue, MessageHandler *phandler, uint32_t id,
+                               MessageList *out);
+    void SetClearHook(ClearHook hook)
+    {
+        clear_hook_ = hook;
+    }
     void WakeUpSocketServer();
 
     std::atomic<bool> fStop_{false};
@@ -177,6 +192,7 @@ class MessageQueue
     void DoDelayPost(const Location &posted_from, int64_t cmsDelay, int64_t tstamp,
                      MessageHandler *phandler, uint32_t id, MessageData *pdata);
 
+    ClearHook clear_hook_ = nullptr;
     SocketServer *ss_;
     std::unique_ptr<SocketServer> own_ss_;
     // Shared while the queue waits on or wakes the server, exclusive to detach it.

@@ -29,6 +29,7 @@ Thread::Thread() : Thread(std::make_unique<PhysicalSocketServer>()) {}
 Thread::Thread(SocketServer *ss) : MessageQueue(ss, false), running_(true, false)
 {
     SetName("Thread", this);
+    SetClearHook(&Thread::ClearSends);
     DoInit();
 }
 
@@ -36,6 +37,7 @@ Thread::Thread(std::unique_ptr<SocketServer> ss)
     : MessageQueue(std::move(ss), false), running_(true, false)
 {
     SetName("Thread", this);
+    SetClearHook(&Thread::ClearSends);
     DoInit();
 }
 
@@ -162,18 +164,23 @@ void Thread::Join()
 
 void Thread::StopServing()
 {
-    CritScope cs(&crit_);
-    serving_ = false;
-    if (sendlist_.empty())
-        return;
-    RTC_LOG(LS_ERROR) << name_ << ": " << sendlist_.size()
-                      << " pending send(s) returned unrun: the thread no longer serves them";
-    for (SendMessage &smsg : sendlist_) {
-        delete smsg.msg.pdata;
-        *smsg.ready = true;
-        smsg.thread->socketserver()->WakeUp();
+    MessageList doomed;
+    {
+        CritScope cs(&crit_);
+        serving_ = false;
+        if (sendlist_.empty())
+            return;
+        RTC_LOG(LS_ERROR) << name_ << ": " << sendlist_.size()
+                          << " pending send(s) returned unrun: the thread no longer serves them";
+        for (SendMessage &smsg : sendlist_) {
+            doomed.push_back(smsg.msg);
+            *smsg.ready = true;
+            smsg.thread->socketserver()->WakeUp();
+        }
+        sendlist_.clear();
     }
-    sendlist_.clear();
+    for (Message &msg : doomed)
+        delete msg.pdata;
 }
 
 void Thread::WrapCurrentForSend()
@@ -248,15 +255,18 @@ void Thread::Send(const Location &posted_from, MessageHandler *phandler, uint32_
     RTC_DCHECK_AT("thread", 357, current_thread != NULL);
 
     bool ready = false;
+    bool serving;
     {
         CritScope cs(&crit_);
-        if (!serving_) {
-            RTC_LOG(LS_ERROR) << "Send to " << name_ << " from " << posted_from.ToString()
-                              << " not run: the thread is not serving messages";
-            delete pdata;
-            return;
-        }
-        sendlist_.push_back(SendMessage{current_thread, msg, &ready});
+        serving = serving_;
+        if (serving)
+            sendlist_.push_back(SendMessage{current_thread, msg, &ready});
+    }
+    if (!serving) {
+        RTC_LOG(LS_ERROR) << "Send to " << name_ << " from " << posted_from.ToString()
+                          << " not run: the thread is not serving messages";
+        delete pdata;
+        return;
     }
     WakeUpSocketServer();
 
@@ -314,21 +324,24 @@ bool Thread::PopSendMessageFromThread(const Thread *source, SendMessage *msg)
 
 void Thread::Clear(MessageHandler *phandler, uint32_t id, MessageList *removed)
 {
-    CritScope cs(&crit_);
-    for (auto it = sendlist_.begin(); it != sendlist_.end();) {
+    ClearAll(phandler, id, removed);
+}
+
+void Thread::ClearSends(MessageQueue *queue, MessageHandler *phandler, uint32_t id,
+                        MessageList *out)
+{
+    // Only ever set on a Thread, and called while it is still registered.
+    Thread *thread = static_cast<Thread *>(queue);
+    for (auto it = thread->sendlist_.begin(); it != thread->sendlist_.end();) {
         if (it->msg.Match(phandler, id)) {
-            if (removed)
-                removed->push_back(it->msg);
-            else
-                delete it->msg.pdata;
+            out->push_back(it->msg);
             *it->ready = true;
             it->thread->socketserver()->WakeUp();
-            it = sendlist_.erase(it);
+            it = thread->sendlist_.erase(it);
         } else {
             ++it;
         }
     }
-    MessageQueue::Clear(phandler, id, removed);
 }
 
 } // namespace rtc

@@ -33,6 +33,8 @@ class Thread : public MessageQueue
     explicit Thread(SocketServer *ss);
     explicit Thread(std::unique_ptr<SocketServer> ss);
     // Stops and joins the thread; pending sends return to their senders unrun.
+    // A derived class whose handlers use its own members calls Stop in its own
+    // destructor: by the time this one runs, those members are gone.
     ~Thread() override;
 
     // The rtc::Thread of the calling OS thread, or null.
@@ -96,6 +98,9 @@ class Thread : public MessageQueue
     friend class ScopedCallerWrap;
 
     static void *PreRun(void *pv);
+    // The clear hook: pending sends that match go back to their senders.
+    static void ClearSends(MessageQueue *queue, MessageHandler *phandler, uint32_t id,
+                           MessageList *out);
     // Makes this (unstarted) object stand for the calling OS thread while it
     // sends; see Send.
     void WrapCurrentForSend();

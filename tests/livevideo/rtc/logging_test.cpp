@@ -124,6 +124,7 @@ using LogDeathTest = ::testing::Test;
 TEST_F(LogDeathTest, AssertWritesItsLineAndEnds)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     int one = 1;
     EXPECT_DEATH(RTC_DCHECK(one == 2),
                  R"(\(common:59\): logging_test\.cpp\([0-9]+\): ASSERT FAILED: one == 2 @ )");
@@ -132,6 +133,7 @@ TEST_F(LogDeathTest, AssertWritesItsLineAndEnds)
 TEST_F(LogDeathTest, FatalCheckWritesItsBlockAndAborts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     void *ss = nullptr;
     EXPECT_DEATH(
         {

@@ -4,6 +4,7 @@
 #include "rtc_fixture.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -144,6 +145,30 @@ TEST_F(QueueTest, DestroyedHandlerLeavesNoMessageInAnyQueue)
     EXPECT_EQ(1u, other.size());
     clock.Advance(5);
     EXPECT_EQ(std::vector<uint32_t>({4}), Drain(&keep));
+}
+
+// Message data that owns a handler with messages of its own.
+struct OwnsHandler : rtc::MessageData {
+    std::unique_ptr<Recorder> inner = std::make_unique<Recorder>();
+};
+
+TEST_F(QueueTest, DataThatOwnsAHandlerIsFreedSafelyByAClear)
+{
+    rtc::PhysicalSocketServer ss2;
+    rtc::MessageQueue other(&ss2, true);
+    int freed = 0;
+    {
+        Recorder outer;
+        auto *data = new OwnsHandler;
+        other.Post(RTC_FROM_HERE, data->inner.get(), 1, new CountedData(&freed));
+        queue.Post(RTC_FROM_HERE, data->inner.get(), 2, new CountedData(&freed));
+        queue.Post(RTC_FROM_HERE, &outer, 3, data);
+        // outer goes: its message's data goes, and with it the inner handler,
+        // whose own messages leave both queues.
+    }
+    EXPECT_EQ(2, freed);
+    EXPECT_TRUE(queue.empty());
+    EXPECT_TRUE(other.empty());
 }
 
 TEST_F(QueueTest, ClearMatchesHandlerAndIdAndHandsTheMessagesOver)

@@ -307,6 +307,43 @@ TEST_F(ThreadTest, JoinFromAThreadThatDisallowsBlockingCallsWarns)
     EXPECT_TRUE(std::regex_search(log.contents(), line)) << log.contents();
 }
 
+// A derived thread, as the live-video instance is one.
+class DerivedThread : public rtc::Thread
+{
+  public:
+    ~DerivedThread() override
+    {
+        Stop();
+    }
+    std::string payload = "derived";
+};
+
+TEST_F(ThreadTest, ThreadsDieWhileOtherThreadsInvoke)
+{
+    // Every Invoke ends with its handler clearing itself from every registered
+    // queue, including threads being destroyed at that moment.
+    rtc::Thread worker;
+    ASSERT_TRUE(worker.Start());
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; t++) {
+        callers.emplace_back([&] {
+            while (!stop)
+                worker.Invoke<void>(RTC_FROM_HERE, [] {});
+        });
+    }
+    for (int i = 0; i < 40; i++) {
+        auto doomed = std::make_unique<DerivedThread>();
+        ASSERT_TRUE(doomed->Start());
+        EXPECT_EQ("derived",
+                  doomed->Invoke<std::string>(RTC_FROM_HERE, [&] { return doomed->payload; }));
+        doomed.reset();
+    }
+    stop = true;
+    for (auto &c : callers)
+        c.join();
+}
+
 TEST_F(ThreadTest, DelayedPostsRunOnTheWorkerInTriggerOrder)
 {
     rtc::Thread worker;

@@ -1,5 +1,6 @@
 // The thread's asserts: programming errors end the process with the assert line.
 #include "rtc/thread.h"
+#include "rtc_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@ using ThreadDeathTest = ::testing::Test;
 TEST_F(ThreadDeathTest, JoinFromTheThreadItselfAsserts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     EXPECT_DEATH(
         {
             rtc::Thread worker;
@@ -23,6 +25,7 @@ TEST_F(ThreadDeathTest, JoinFromTheThreadItselfAsserts)
 TEST_F(ThreadDeathTest, StartingARunningThreadAsserts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     EXPECT_DEATH(
         {
             rtc::Thread worker;
@@ -35,6 +38,7 @@ TEST_F(ThreadDeathTest, StartingARunningThreadAsserts)
 TEST_F(ThreadDeathTest, BlockingSendFromAThreadThatDisallowsItAsserts)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    rtc_test::LogFolder log; // the dying child logs here, not beside the binary
     EXPECT_DEATH(
         {
             rtc::Thread a;
