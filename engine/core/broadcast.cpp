@@ -677,8 +677,15 @@ int lirko_broadcast_send_recordaudio(lirko_t *engine, const uint32_t *uids, uint
     broadcast_t *b = engine ? engine->broadcast : NULL;
     if (!b || !uids || count == 0 || b->replaying || b->recording || list_count(b->recorded) == 0)
         return -1;
-    const hal_sound_frame *first = (const hal_sound_frame *)list_front(b->recorded);
-    uint32_t codec = first->pt;
+    // The media is announced with the record codec: frames of another codec
+    // (the setting changed since) are not sent under its name.
+    uint32_t codec = lirko_voice_payload_type(engine);
+    for (list_node *n = list_begin(b->recorded); n; n = list_next(n)) {
+        if (((const hal_sound_frame *)list_data_get(n))->pt != codec) {
+            BLOG(b, HAL_LOG_ERROR, "win_broadcast_send_recordaudio codec %u mismatch", codec);
+            return -1;
+        }
+    }
     uint8_t *media = NULL;
     size_t len = 0;
     if (build_media(b, codec, &media, &len) != 0)
