@@ -413,6 +413,37 @@ void broadcast_mark_by_session(broadcast_t *b)
     lirko_event_post(b->engine, "broadcast_startplay", 0, 0);
 }
 
+int broadcast_start_play(broadcast_t *b, uint32_t id)
+{
+    if (!b)
+        return -1;
+    broadcast_stop(b);
+    int32_t prio = broadcast_priority(b->engine, BROADCAST_DEFAULT_PRIORITY);
+    if (!focus_manager_require_nowait(b->engine->focus, b, prio ? prio : BROADCAST_DEFAULT_PRIORITY,
+                                      NULL)) {
+        BLOG(b, HAL_LOG_ERROR, "broadcast focus_manager_require_nowait fail!");
+        return -1;
+    }
+    b->current_id = id;
+    b->pending = 1;
+    return play_broadcast(b, id);
+}
+
+void broadcast_stop(broadcast_t *b)
+{
+    if (!b)
+        return;
+    (void)hal_looper_cancel_timer(b->looper, on_feed_evrc, b);
+    (void)hal_looper_cancel_timer(b->looper, on_feed_amr, b);
+    (void)hal_looper_cancel_timer(b->looper, on_next_broadcast, b);
+    drop_media(b);
+    uint32_t was = b->state;
+    // Idle first: the drain hook the stop may call finds nothing to finish.
+    player_idle(b);
+    if (was == BROADCAST_PLAYING)
+        (void)hal_sound_stop_play(b->sound);
+}
+
 uint32_t broadcast_pending_count(const broadcast_t *b)
 {
     return b ? b->pending : 0;

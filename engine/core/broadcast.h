@@ -103,9 +103,12 @@ uint32_t broadcast_pending_count(const broadcast_t *broadcast);
 // focus: state 1 becomes 2 and the broadcast is played once the session
 // has stopped (broadcast_startplay is posted).
 void broadcast_mark_by_session(broadcast_t *broadcast);
-// Logout, disconnect: stops the player (its timers, the device, the focus)
-// and forgets what was pending.
-void broadcast_reset(broadcast_t *broadcast);
+// Plays the newsheet with that id now (the player's focus is the
+// caller's to have taken); 0, or -1 when it cannot be played.
+int broadcast_start_play(broadcast_t *broadcast, uint32_t id);
+// Stops the player: its timers, its sound and its focus; state 0 and
+// nothing pending, so nothing more plays until the next update.
+void broadcast_stop(broadcast_t *broadcast);
 
 // Converts text (system code page) to UTF-8, cut at 255 bytes on a
 // character boundary, and sends it; the send result, -1 for bad arguments.

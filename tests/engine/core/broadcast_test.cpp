@@ -445,3 +445,64 @@ TEST_F(Broadcast, ReplayAndRecordingEndEachOtherCleanly)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(Broadcast, TextIsCutOnACharacterBoundary)
+{
+    start();
+    std::string text = "aa";
+    for (int i = 0; i < 200; i++)
+        text += "\xC3\xA9"; // é
+    uint32_t to[] = {1001, 1002};
+    ASSERT_EQ(
+        e->on_looper([&] { return lirko_broadcast_send_text(e->engine, text.c_str(), to, 2); }), 0);
+    ASSERT_TRUE(server.wait_count("ptt.rr.PostWorksheet", 1));
+    auto post = server.received("ptt.rr.PostWorksheet")[0];
+    const auto *msg = reinterpret_cast<const Ptt__Rr__PostWorksheet *>(post.msg.get());
+    ASSERT_EQ(msg->n_worksheets, 1u);
+    ASSERT_EQ(msg->n_uids, 2u);
+    EXPECT_EQ(msg->worksheets[0]->media_file, nullptr);
+    EXPECT_EQ(std::string(msg->worksheets[0]->current_address), text.substr(0, 254));
+    // Text that is not UTF-8 is refused, not sent.
+    EXPECT_EQ(e->on_looper([&] { return lirko_broadcast_send_text(e->engine, "a\xC3", to, 2); }),
+              -1);
+    server.sync();
+    EXPECT_EQ(server.count("ptt.rr.PostWorksheet"), 1u);
+}
+
+TEST_F(Broadcast, StoppingThePlayerEndsItsTimersAndPending)
+{
+    start();
+    std::vector<Bytes> frames = half_rate_frames(60);
+    ASSERT_GE(frames.size(), 30u);
+    Bytes media;
+    for (int i = 0; i < 3; i++) {
+        Bytes p =
+            evrc_packet((uint16_t)i, 0,
+                        std::vector<Bytes>(frames.begin() + 10 * i, frames.begin() + 10 * (i + 1)));
+        media.insert(media.end(), p.begin(), p.end());
+    }
+    push({{media, nullptr}, {media, nullptr}});
+    advance(0.2, 0.2);
+    ASSERT_EQ(state(), (uint32_t)BROADCAST_PLAYING);
+    e->on_looper([&] {
+        broadcast_stop(e->engine->broadcast);
+        return 0;
+    });
+    EXPECT_EQ(state(), (uint32_t)BROADCAST_IDLE);
+    EXPECT_EQ(e->on_looper([&] { return (int)broadcast_pending_count(e->engine->broadcast); }), 0);
+    EXPECT_EQ(holder(), nullptr);
+    advance(3.0, 0.2);
+    EXPECT_EQ(Heard::get().started_copy().size(), 1u);
+    EXPECT_TRUE(Heard::get().finished_copy().empty());
+    // Playing one by its id works afterwards.
+    uint32_t second = Heard::get().started_copy()[0] + 1;
+    ASSERT_EQ(e->on_looper([&] { return broadcast_start_play(e->engine->broadcast, second); }), 0);
+    ASSERT_TRUE(play_until_finished(1));
+    EXPECT_EQ(Heard::get().finished_copy()[0], second);
+    EXPECT_EQ(state(), (uint32_t)BROADCAST_IDLE);
+}
+
+} // namespace

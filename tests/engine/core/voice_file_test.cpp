@@ -21,6 +21,7 @@ extern "C" {
 #endif
 
 using namespace ptt::test;
+using namespace std::chrono_literals;
 
 namespace
 {
@@ -325,6 +326,50 @@ TEST_F(VoiceFile, RecordsAllFourKindsWithTheLastFrames)
         }
         EXPECT_EQ(focus_holder(), nullptr);
     }
+}
+
+TEST_F(VoiceFile, ASecondStartEndsTheFirstWriter)
+{
+    set_kind(101, false);
+    std::string dir = cwd.path();
+    char first[LIRKO_VOICE_FILE_PATH_MAX] = {}, second[LIRKO_VOICE_FILE_PATH_MAX] = {};
+    ASSERT_EQ(e->on_looper(
+                  [&] { return lirko_start_record(e->engine, dir.c_str(), first, sizeof(first)); }),
+              0);
+    uint64_t start = captured();
+    wave_file_pump(WAVE_IN, 10);
+    ASSERT_TRUE(wait_until([&] { return captured() >= start + 10; }));
+    advance(0.1, 0.1);
+    // File names count milliseconds: the second one differs.
+    auto t0 = std::chrono::system_clock::now();
+    ASSERT_TRUE(wait_until([&] { return std::chrono::system_clock::now() - t0 > 2ms; }));
+    ASSERT_EQ(e->on_looper([&] {
+        return lirko_start_record(e->engine, dir.c_str(), second, sizeof(second));
+    }),
+              0);
+    ASSERT_STRNE(first, second);
+    size_t first_size = read_file(first).size();
+    Parsed p = parse(bytes_of(read_file(first)), ".amr");
+    EXPECT_TRUE(p.ok) << p.why;
+    EXPECT_GE(p.frames, 5u);
+    start = captured();
+    wave_file_pump(WAVE_IN, 10);
+    ASSERT_TRUE(wait_until([&] { return captured() >= start + 10; }));
+    advance(0.1, 0.1);
+    std::atomic<int> stopped{-100};
+    ASSERT_EQ(e->on_looper([&] {
+        return lirko_stop_record(
+            e->engine, [](void *arg, int r) { ((std::atomic<int> *)arg)->store(r); }, &stopped);
+    }),
+              0);
+    wave_file_pump(WAVE_IN, 2);
+    ASSERT_TRUE(wait_until([&] {
+        e->settle();
+        return stopped.load() != -100;
+    }));
+    EXPECT_EQ(read_file(first).size(), first_size) << "the first writer ended";
+    EXPECT_GE(parse(bytes_of(read_file(second)), ".amr").frames, 10u);
+    EXPECT_EQ(focus_holder(), nullptr);
 }
 
 TEST_F(VoiceFile, PlayingFeedsTheDeviceWhatConvertingGives)
