@@ -16,6 +16,9 @@ void lirko_event_object_destroy(lirko_event_object **event);
 void lirko_event_object_signal(lirko_event_object *event);
 // Waits until signalled and resets; returns at once on NULL.
 void lirko_event_object_wait(lirko_event_object *event);
+// Waits at most ms milliseconds: 0 when signalled (and reset), -1 when the
+// time ran out or event is NULL.
+int lirko_event_object_wait_for(lirko_event_object *event, unsigned ms);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,6 @@
 // The talk exports: join and leave a group, press and release talk, and
 // whether the own user talks or a member's voice plays.
 #include "lirko.h"
-#include "lirko_record.h"
 #include "lirko_talk.h"
 #include "lirko_win.h"
 #include "lirko_win_frame.h"
@@ -82,25 +81,4 @@ static int is_listening_body(lirko_t *engine, void *arg)
 lirko_boolean_t lirko_win_isListening(void)
 {
     return lirko_win_run(is_listening_body, NULL, 0);
-}
-
-typedef struct win_record_args {
-    lirko_boolean_t enable;
-    const char *dir;
-} win_record_args;
-
-static int record_set_enabled_body(lirko_t *engine, void *arg)
-{
-    const win_record_args *a = (const win_record_args *)arg;
-    return lirko_record_set_enabled(engine, a->enable ? 1 : 0, a->dir);
-}
-
-// Weak: the recorded-voice exports define the one the application gets once
-// they exist; until then this one switches the sessions' recording.
-__attribute__((weak)) int lirko_win_record_set_enabled(lirko_boolean_t enable, const char *dir)
-{
-    if (enable && !dir)
-        return -1;
-    win_record_args args = {enable, dir};
-    return lirko_win_run(record_set_enabled_body, &args, -1);
 }

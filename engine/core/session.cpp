@@ -1,5 +1,6 @@
 // The voice session's state machine: the table, the checks of a talk
 // request, the actions, the timers and the floor messages.
+#include "broadcast.h"
 #include "cache.h"
 #include "connection.h"
 #include "dispatcher.h"
@@ -655,6 +656,8 @@ int session_action_speak_focus_lost(session *s, int32_t, int32_t)
     s->talk_requested = 0;
     hal_sound_stop_record(s->sound);
     session_tone(s, SESSION_TONE_REFUSED);
+    // A broadcast that took the focus plays once this talk has stopped.
+    broadcast_mark_by_session(s->engine->broadcast);
     end_own_talk(s);
     session_send_release_mic(s);
     rtp_ostream_destroy(&s->ostream);

@@ -34,6 +34,7 @@ typedef struct hal_sound_action hal_sound_action;
 
 struct hal_sound_action {
     uint32_t type;
+    uint32_t id; // tells this action from every other of the queue
     int (*start)(hal_sound *sound, hal_sound_action *action);
     void (*stop)(hal_sound *sound, hal_sound_action *action);
     hal_sound_done_cb done_cb; // text-to-speech only
@@ -60,6 +61,7 @@ struct hal_sound {
     hal_sound_action *cached;
     hal_sound_action *fd_record;
     hal_sound_action *fd_play;
+    uint32_t last_id;
 };
 
 #define SOUND_LOG(s, prio, ...) hal_log_output((s)->log, (prio), k_tag, __VA_ARGS__)
@@ -209,6 +211,7 @@ int start_action(hal_sound *s, uint32_t type, int nowait, const char *text, hal_
     hal_sound_action *a = action_new(type);
     if (!a)
         return HAL_SOUND_EFAIL;
+    a->id = ++s->last_id ? s->last_id : ++s->last_id;
     if (text) {
         a->text = strdup(text);
         if (!a->text) {
@@ -629,6 +632,11 @@ uint32_t hal_sound_expect_codec(hal_sound *s)
 uint32_t hal_sound_current_action(hal_sound *s)
 {
     return s && s->current ? s->current->type : 0;
+}
+
+uint32_t hal_sound_record_id(hal_sound *s)
+{
+    return s && s->current && s->current->type == HAL_SOUND_ACTION_RECORD ? s->current->id : 0;
 }
 
 uint32_t hal_sound_cache_action(hal_sound *s)

@@ -71,6 +71,11 @@ int hal_sound_accept_codecs(hal_sound *sound, uint32_t *codecs);
 uint32_t hal_sound_expect_codec(hal_sound *sound);
 uint32_t hal_sound_current_action(hal_sound *sound);
 uint32_t hal_sound_cache_action(hal_sound *sound);
+// The current record action (not a full-duplex one) as a number no other
+// action of this queue has had; 0 while none records. A reader that keeps
+// the number of the action it started knows when another user of the
+// device has replaced it.
+uint32_t hal_sound_record_id(hal_sound *sound);
 
 int hal_sound_start_full_duplex_record(hal_sound *sound);
 int hal_sound_stop_full_duplex_record(hal_sound *sound);
