@@ -1,20 +1,22 @@
 // The account side of the directory cache: the own user record (myself), its
 // encryption key and configuration, the department tree, received worksheets
 // (newsheets), the last group and the server-age test.
+#include "broadcast.h"
 #include "cache.h"
 #include "cache_internal.h"
+#include "focus_manager.h"
 #include "hal_error.h"
 #include "hal_ini.h"
 #include "hal_log.h"
 #include "lirko.h"
 #include "lirko_events.h"
 #include "lirko_records.h"
-#include "lirko_standins.h"
 #include "list.h"
 #include "map.h"
 #include "ptt.pb-c.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
+#include "sessionset.h"
 
 #include <stdio.h>
 #include <stdlib.h>

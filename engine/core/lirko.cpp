@@ -1,7 +1,10 @@
 #include "lirko.h"
 
+#include "broadcast.h"
+#include "cache.h"
 #include "connection.h"
 #include "etpacket.h"
+#include "focus_manager.h"
 #include "hal_ctx.h"
 #include "hal_ini.h"
 #include "hal_log.h"
@@ -10,9 +13,9 @@
 #include "lirko_events.h"
 #include "lirko_handlers.h"
 #include "lirko_login.h"
-#include "lirko_standins.h"
 #include "list.h"
 #include "post_util.h"
+#include "sessionset.h"
 
 #include <atomic>
 #include <stdlib.h>

@@ -1,13 +1,15 @@
 #include "lirko_events.h"
 
+#include "broadcast.h"
 #include "cache.h"
 #include "connection.h"
+#include "focus_manager.h"
 #include "hal_log.h"
 #include "hal_looper.h"
 #include "lirko.h"
 #include "lirko_notify.h"
-#include "lirko_standins.h"
 #include "post_util.h"
+#include "sessionset.h"
 
 #include <stdio.h>
 #include <stdlib.h>

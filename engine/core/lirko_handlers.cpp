@@ -1,8 +1,10 @@
 #include "lirko_handlers.h"
 
+#include "broadcast.h"
 #include "cache.h"
 #include "connection.h"
 #include "dispatcher.h"
+#include "focus_manager.h"
 #include "hal_ini.h"
 #include "hal_log.h"
 #include "hal_looper.h"
@@ -10,11 +12,11 @@
 #include "lirko_events.h"
 #include "lirko_notify.h"
 #include "lirko_records.h"
-#include "lirko_standins.h"
 #include "post_util.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
 #include "ptt_serv.pb-c.h"
+#include "sessionset.h"
 #include "sos.pb-c.h"
 
 #include <stdlib.h>

@@ -1,16 +1,19 @@
 #include "lirko_login.h"
 
+#include "broadcast.h"
+#include "cache.h"
 #include "connection.h"
+#include "focus_manager.h"
 #include "hal_ini.h"
 #include "hal_log.h"
 #include "lirko.h"
 #include "lirko_error.h"
 #include "lirko_events.h"
 #include "lirko_handlers.h"
-#include "lirko_standins.h"
 #include "post_util.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
+#include "sessionset.h"
 
 #include <stdlib.h>
 #include <string.h>
