@@ -142,6 +142,10 @@ typedef struct evrc_encoder {
     uint16_t min_rate;
     uint16_t max_rate;
     uint16_t noise_suppression;
+    // Test seam: 1, 3 or 4 codes the next frame at that rate whatever the
+    // rate decision chose (the decision still runs, so its estimates move on
+    // as usual); 0 leaves the choice to the decision. Cleared after each frame.
+    uint16_t imposed_rate;
     evrc_encoder_state st;
     evrc_highpass_state hp;
     evrc_rate_state rd;
