@@ -306,7 +306,7 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
 
     memcpy(st->prev_lpc, st->lpc, sizeof st->lpc);
     evrc_weight(st->lpc, pc, EVRC_WEIGHT_0_994);
-    evrc_lpc_to_lsp(st->lsp, st->lpc, st->prev_lsp);
+    evrc_lpc_to_lsp(st->lsp, st->lpc);
 
     // Residual of both analysis frames: the oldest half with the previous
     // frame's filter, the coded frame with interpolated filters, the

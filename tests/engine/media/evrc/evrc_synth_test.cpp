@@ -121,19 +121,20 @@ TEST(EvrcSynth, LspLpcRoundTrip)
     Word16 lsp[10], lpc[10], back[10];
     memcpy(lsp, evrc_tab_lsp_initial, sizeof lsp);
     evrc_lsp_to_lpc(lpc, lsp);
-    evrc_lpc_to_lsp(back, lpc, evrc_tab_lsp_initial);
+    evrc_lpc_to_lsp(back, lpc);
+    // The root search ends on a grid of 1704565 / 2^16 = 26 LSP units and
+    // takes the grid point nearer the root: half a step off at most.
     for (int k = 0; k < 10; k++)
-        EXPECT_NEAR(back[k], lsp[k], 4) << k;
+        EXPECT_NEAR(back[k], lsp[k], 13) << k;
     // A codebook vector from each half-rate split.
     const Word16 real[10] = {1838, 2254, 3831, 5436, 6247, 6956, 9764, 11491, 13058, 14587};
     memcpy(lsp, real, sizeof lsp);
     evrc_lsp_to_lpc(lpc, lsp);
     EXPECT_EQ(lpc[0], -4339); // A(z) coefficients in Q12
     EXPECT_EQ(lpc[9], 696);
-    Word16 prev[10] = {0};
-    evrc_lpc_to_lsp(back, lpc, prev);
+    evrc_lpc_to_lsp(back, lpc);
     for (int k = 0; k < 10; k++)
-        EXPECT_NEAR(back[k], real[k], 4) << k;
+        EXPECT_NEAR(back[k], real[k], 13) << k;
 }
 
 TEST(EvrcSynth, FiltersInvertEachOther)
