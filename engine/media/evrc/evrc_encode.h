@@ -31,9 +31,10 @@ void evrc_impulse_response(Word16 *h, const Word16 *lpc, evrc_weight_factor g1,
 // Frame analysis ahead of the rate decision; returns beta (Q15).
 Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocorr);
 
-// Open-loop delay and prediction gain of 160 residual samples; `half` (0 or
-// 1) selects which half-frame search's decimator memory the window continues.
-void evrc_open_loop_pitch(evrc_pitch_state *ps, Word16 half, const Word16 *residual, Word16 *delay,
+// Open-loop delay and prediction gain of 160 residual samples. The two
+// searches of a frame share the state: each filters only the newest 80
+// samples of its window into the decimated history.
+void evrc_open_loop_pitch(evrc_pitch_state *ps, const Word16 *residual, Word16 *delay,
                           Word16 *beta);
 
 // Codes the analysed frame at `rate` into the encoder's frame words.

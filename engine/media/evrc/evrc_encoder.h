@@ -20,14 +20,17 @@ typedef struct evrc_highpass_state {
     Word32 y[3][2];
 } evrc_highpass_state;
 
-// Open-loop pitch search memory: the last delay found with a clear
-// periodicity and how clear it was, and the decimation low-pass memory of
-// each of the two half-frame searches (index 0: the window at the start of
-// the coded frame, 1: the one 80 samples later).
+// Open-loop pitch search memory, one for both half-frame searches of a frame
+// and carried from frame to frame: the decimated signal (the older 20 values
+// from the previous search, the newer 20 from this one), the decimation
+// low-pass memory, and the last delay found with a clear periodicity and how
+// clear it was (delay 0: none).
+#define EVRC_PITCH_DEC_LEN 40
 typedef struct evrc_pitch_state {
+    Word16 dec[EVRC_PITCH_DEC_LEN];
+    Word16 decim_mem[3];
     Word16 last_good_delay;
     Word16 last_beta;
-    Word16 decim_mem[2][3];
 } evrc_pitch_state;
 
 // Rate decision: background-noise and signal estimates of the low and high
