@@ -288,8 +288,8 @@ TEST(EvrcEncoderVectors, NoiseSuppressionOff)
 TEST(EvrcEncoderVectors, AllRate)
 {
     const EncodeCase cases[] = {
-        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 1.0, 99.0, {29, 53}, 38},
-        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 2.0, 100.0, {17, 58}, 35},
+        {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 1.0, 99.0, {28, 53}, 38},
+        {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 2.0, 100.0, {14, 58}, 35},
         {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 3.5, 95.9, {90, 82}, 40},
         {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 1.0, 98.0, {87, 67}, 13},
     };
@@ -681,10 +681,11 @@ TEST(EvrcEncoder, EighthRateNeverAllOnes)
     evrc_encoder_destroy(&enc);
 }
 
-// The split search compares distances at a coarse resolution and lets the
-// later code vector win a tie. One split of all ten LSPs (evenly spaced, so
-// LSP 4 weighs 2 x 2^30 / 1500 per squared unit), two code vectors that
-// differ from the LSPs only there: errors up to 54 units fall below one step.
+// The split search rounds distances to 16 bits and lets the later code
+// vector win a tie. One split of all ten LSPs (evenly spaced by 1500, so LSP 4
+// weighs 5608 x 2^-4 per squared unit: its distance is round(2 floor(2.738 e)
+// e / 2^16)), two code vectors that differ from the LSPs only there: errors
+// up to 77 units round to distance 0, 78..133 to 1, 134.. to 2.
 TEST(EvrcLspQuantise, LaterCodeVectorWinsWithinOneStep)
 {
     struct Case {
@@ -692,12 +693,13 @@ TEST(EvrcLspQuantise, LaterCodeVectorWinsWithinOneStep)
         Word16 pick;
     };
     const Case cases[] = {
-        {20, -30, 1}, // both below one step: the later wins though farther
-        {0, 54, 1},   // exact match against the largest error still in step 0
-        {0, 100, 0},  // the earlier is steps better
-        {100, 90, 1}, // the later is a step better
-        {90, 100, 0}, // the earlier is a step better
-        {-60, 60, 1}, // equal distances
+        {20, -30, 1},  // both round to 0: the later wins though farther
+        {0, 77, 1},    // exact match against the largest error still at 0
+        {0, 78, 0},    // one step apart
+        {100, 90, 1},  // both 1
+        {140, 100, 1}, // the later is a step better
+        {100, 140, 0}, // the earlier is a step better
+        {-60, 60, 1},  // equal distances
     };
     Word16 lsp[EVRC_LPC_ORDER];
     for (int k = 0; k < EVRC_LPC_ORDER; k++)
