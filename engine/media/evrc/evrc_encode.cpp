@@ -28,30 +28,15 @@ void evrc_encoder_init(evrc_encoder *enc)
     st->eighth_seed = 1234;
 }
 
-// y = v * h (h kept scaled by 1/16: 2048 is one).
+// y = v * h (h kept scaled by 1/16: 2048 is one), summed along h.
 static void convolve(Word16 *y, const Word16 *v, const Word16 *h, Word16 len)
 {
     for (int n = 0; n < len; n++) {
         Word32 acc = 0;
-        for (int k = 0; k <= n; k++)
-            acc = L_mac(acc, v[k], h[n - k]);
+        for (int j = 0; j <= n; j++)
+            acc = L_mac(acc, v[n - j], h[j]);
         y[n] = round(L_shl(acc, 4));
     }
-}
-
-// Impulse response of the weighted synthesis filter A(z/0.9) / (A(z/0.5) Aq(z)).
-static void weighted_impulse(Word16 *h, const Word16 *wnum, const Word16 *wden, const Word16 *aq)
-{
-    Word16 x[EVRC_IMPULSE_LEN];
-    Word16 mem[EVRC_LPC_ORDER];
-    memset(x, 0, sizeof x);
-    x[0] = 2048;
-    memset(mem, 0, sizeof mem);
-    evrc_residual_filter(h, x, wnum, mem, EVRC_IMPULSE_LEN);
-    memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, wden, mem, EVRC_IMPULSE_LEN);
-    memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, aq, mem, EVRC_IMPULSE_LEN);
 }
 
 static Word16 acb_gain_quantise(const Word16 *x, const Word16 *y, Word16 len)
@@ -180,25 +165,28 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         evrc_rcelp_modify(st, contour, i, len, mres);
 
         // Weighted modified speech, less the weighted synthesis filter's
-        // response to its past.
-        Word16 sw[EVRC_SUBFRAME_MAX], zir[EVRC_SUBFRAME_MAX], zero[EVRC_SUBFRAME_MAX];
-        evrc_synthesis_filter(sw, mres, a, st->sp_mem, len);
-        evrc_residual_filter(zir, sw, wnum, st->swnum_mem, len);
-        evrc_synthesis_filter(sw, zir, wden, st->swden_mem, len);
+        // response to its past. The speech side runs on the unquantised
+        // filter and its own memories.
+        Word16 sw[EVRC_SUBFRAME_MAX], zir[EVRC_SUBFRAME_MAX];
+        evrc_enc_allpole(sw, mres, a, st->sp_mem, len);
+        evrc_enc_allzero(sw, sw, wnum, st->swnum_mem, len);
+        evrc_enc_allpole(sw, sw, wden, st->swden_mem, len);
         Word16 m1[EVRC_LPC_ORDER], m2[EVRC_LPC_ORDER], m3[EVRC_LPC_ORDER];
         memcpy(m1, st->syn_mem, sizeof m1);
         memcpy(m2, st->wnum_mem, sizeof m2);
         memcpy(m3, st->wden_mem, sizeof m3);
-        memset(zero, 0, sizeof zero);
-        evrc_synthesis_filter(zir, zero, aq, m1, len);
-        evrc_residual_filter(zero, zir, wnum, m2, len);
-        evrc_synthesis_filter(zir, zero, wden, m3, len);
+        memset(zir, 0, sizeof zir);
+        evrc_enc_allpole(zir, zir, aq, m1, len);
+        evrc_enc_allzero(zir, zir, wnum, m2, len);
+        evrc_enc_allpole(zir, zir, wden, m3, len);
         for (int n = 0; n < len; n++)
             st->target[n] = sub(sw[n], zir[n]);
 
-        weighted_impulse(st->h, wnum, wden, aq);
+        evrc_weighted_impulse(st->h, aq, wnum, wden);
 
-        // Adaptive codebook.
+        // Adaptive codebook: the gain from the filtered vector, then the
+        // vector scaled in place and filtered again for the fixed-codebook
+        // target, so that the target holds exactly what the excitation will.
         Word16 *acb = st->exc + EVRC_ACB_MEM;
         Word16 y[EVRC_SUBFRAME_MAX];
         convolve(y, acb, st->h, len);
@@ -207,7 +195,10 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         st->acb_idx[i] = gi;
         acb_sum = add(acb_sum, gi);
         for (int n = 0; n < len; n++)
-            st->target[n] = sub(st->target[n], round(L_shl(L_mult(y[n], g), 1)));
+            acb[n] = round(L_shl(L_mult(g, acb[n]), 1));
+        convolve(y, acb, st->h, len);
+        for (int n = 0; n < len; n++)
+            st->target[n] = sub(st->target[n], y[n]);
 
         // Fixed codebook, sharpened at the rounded mean delay of the subframe.
         Word16 lag = round(L_shr(L_add(contour[0], contour[1]), 1));
@@ -219,14 +210,12 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         st->fcb_gain_idx[i] = fi;
 
         // Local decoder: total excitation, synthesis and weighting memories.
-        for (int n = 0; n < len; n++) {
-            Word16 e = round(L_shl(L_mult(acb[n], g), 1));
-            acb[n] = add(e, round(L_mult(st->code[n], gq)));
-        }
+        for (int n = 0; n < len; n++)
+            acb[n] = add(acb[n], round(L_mult(st->code[n], gq)));
         Word16 syn[EVRC_SUBFRAME_MAX];
-        evrc_synthesis_filter(syn, acb, aq, st->syn_mem, len);
-        evrc_residual_filter(zir, syn, wnum, st->wnum_mem, len);
-        evrc_synthesis_filter(syn, zir, wden, st->wden_mem, len);
+        evrc_enc_allpole(syn, acb, aq, st->syn_mem, len);
+        evrc_enc_allzero(syn, syn, wnum, st->wnum_mem, len);
+        evrc_enc_allpole(syn, syn, wden, st->wden_mem, len);
         memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
 
         evrc_pack_bits(&st->bits, gi, 3);
@@ -313,13 +302,13 @@ static void encode_eighth(evrc_encoder *enc)
         for (int n = 0; n < len; n++)
             e[n] =
                 round(L_shr(L_mult(evrc_gaussian_random(&st->gauss, &st->eighth_seed), gain), 5));
-        Word16 syn[EVRC_SUBFRAME_MAX], tmp[EVRC_SUBFRAME_MAX];
+        Word16 syn[EVRC_SUBFRAME_MAX];
         Word16 wnum[EVRC_LPC_ORDER], wden[EVRC_LPC_ORDER];
         evrc_weight(wnum, aq, EVRC_WEIGHT_0_9);
         evrc_weight(wden, aq, EVRC_WEIGHT_0_5);
-        evrc_synthesis_filter(syn, e, aq, st->syn_mem, len);
-        evrc_residual_filter(tmp, syn, wnum, st->wnum_mem, len);
-        evrc_synthesis_filter(syn, tmp, wden, st->wden_mem, len);
+        evrc_enc_allpole(syn, e, aq, st->syn_mem, len);
+        evrc_enc_allzero(syn, syn, wnum, st->wnum_mem, len);
+        evrc_enc_allpole(syn, syn, wden, st->wden_mem, len);
         memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
     }
     st->delay_drift = 0;

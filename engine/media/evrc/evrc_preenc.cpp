@@ -108,23 +108,45 @@ void durbin(const Word32 *r, Word16 *refl, Word16 *lpc)
         lpc[i] = negate(round(a[i + 1]));
 }
 
-void evrc_impulse_response(Word16 *h, const Word16 *lpc, evrc_weight_factor g1,
-                           evrc_weight_factor g2)
+void evrc_weighted_impulse(Word16 *h, const Word16 *p, const Word16 *num, const Word16 *den)
 {
-    Word16 num[EVRC_LPC_ORDER], den[EVRC_LPC_ORDER];
-    Word16 x[EVRC_IMPULSE_LEN];
+    const int n_out = EVRC_IMPULSE_LEN - 1;
     Word16 mem[EVRC_LPC_ORDER];
-    evrc_weight(num, lpc, g1);
-    evrc_weight(den, lpc, g2);
-    memset(x, 0, sizeof x);
-    x[0] = 2048;
-    // Numerator A(z/g1), then 1/A(z/g2), then 1/A(z).
     memset(mem, 0, sizeof mem);
-    evrc_residual_filter(h, x, num, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    h[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = 0;
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_msu(acc, mem[j], p[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        h[n] = round(L_shl(acc, 3));
+        mem[0] = h[n];
+    }
     memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, den, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = L_shr(L_deposit_h(h[n]), 3);
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_mac(acc, mem[j], num[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        mem[0] = h[n];
+        h[n] = round(L_shl(acc, 3));
+    }
     memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, lpc, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = L_shr(L_deposit_h(h[n]), 3);
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_msu(acc, mem[j], den[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        h[n] = round(L_shl(acc, 3));
+        mem[0] = h[n];
+    }
+    h[n_out] = 0;
 }
 
 // Residual of speech[start .. start + len) (indices into the 320-sample
@@ -302,8 +324,9 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
         autocorr[j] = L_shr(autocorr[j], shift);
 
     // LPC flag: the synthesis filter's gain jumped by more than ten times.
+    // (The unexpanded coefficients in all three stages.)
     Word16 h[EVRC_IMPULSE_LEN];
-    evrc_impulse_response(h, pc, EVRC_WEIGHT_1_0, EVRC_WEIGHT_1_0);
+    evrc_weighted_impulse(h, pc, pc, pc);
     Word32 acc = 0;
     for (int n = 0; n < EVRC_SUBFRAME_MAX; n++)
         acc = L_add(acc, L_shr(L_mult(h[n], h[n]), 4));
