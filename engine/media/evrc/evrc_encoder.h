@@ -79,7 +79,7 @@ typedef struct evrc_ns_state {
     Word16 hyster_count;
 } evrc_ns_state;
 
-#define EVRC_RES_PAD 16
+#define EVRC_RES_PAD 48
 #define EVRC_RES_TAIL 32
 #define EVRC_RCELP_HIST 128
 #define EVRC_RCELP_WORK (EVRC_RCELP_HIST + 64)
@@ -95,8 +95,10 @@ typedef struct evrc_encoder_state {
 
     // Analysis: 10 older samples, then the previous and the current input frame.
     Word16 speech[EVRC_LPC_ORDER + 2 * EVRC_FRAME_LEN];
-    // Residual of both frames, with zero margins for the warping filters
-    // (EVRC_RES_PAD before, EVRC_RES_TAIL after).
+    // Residual of both frames, with zero margins for the warping filters and
+    // the pitch-pulse search (EVRC_RES_PAD before, EVRC_RES_TAIL after): at
+    // the largest accumulated shift the search starts up to 28 samples
+    // before the residual.
     Word16 residual_buf[EVRC_RES_PAD + 2 * EVRC_FRAME_LEN + EVRC_RES_TAIL];
     Word16 lpc[EVRC_LPC_ORDER];      // this frame's analysis, bandwidth-expanded
     Word16 prev_lpc[EVRC_LPC_ORDER]; // the previous frame's
