@@ -204,7 +204,7 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         Word16 lag = round(L_shr(L_add(contour[0], contour[1]), 1));
         if (lag > len)
             lag = 200;
-        evrc_fcb_search_drive(st, g, len, lag, full);
+        evrc_fcb_search_drive(st, g, len, lag, full, aq, wnum, wden);
         Word16 gq;
         Word16 fi = fcb_gain_quantise(st->fcb_gain, g, &st->rate, &gq);
         st->fcb_gain_idx[i] = fi;

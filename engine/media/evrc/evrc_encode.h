@@ -87,8 +87,10 @@ void evrc_max_energy_lag(Word16 *lag, Word32 *energy, const Word16 *signal, Word
                          Word16 count);
 
 // Fixed-codebook search driver and the two searches.
+// aq, wnum, wden: the subframe's synthesis and weighting filters.
 void evrc_fcb_search_drive(evrc_encoder_state *st, Word16 sharpening, Word16 len, Word16 lag,
-                           Word16 full_rate);
+                           Word16 full_rate, const Word16 *aq, const Word16 *wnum,
+                           const Word16 *wden);
 
 // Rate decision (bounds applied) and noise suppression of 80 samples.
 Word16 evrc_select_rate(evrc_rate_state *rs, const Word32 *autocorr, Word16 max_rate,

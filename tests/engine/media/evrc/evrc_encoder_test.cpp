@@ -755,9 +755,10 @@ TEST(EvrcEncoder, RoundTripTracksReferenceDecode)
 } // namespace
 
 // Three half-rate pulses that all fall on one of the five tracks used to
-// normalise the backward-filtered target: their correlation is three times a
-// 16-bit value and its square no longer fits 32 bits. The search must still
-// pick them (pulses at 0, 30 and 25 with signs +, -, +: word 0 0 4 3).
+// normalise the backward-filtered target: their correlation is three times
+// that track's peak. The target is scaled with the headroom for it, so the
+// 16-bit search still picks them (pulses at 0, 30 and 25 with signs +, -, +:
+// word 0 0 4 3).
 TEST(EvrcEncoder, HalfRateSearchKeepsLargeCorrelationsWhole)
 {
     evrc_encoder *enc = evrc_encoder_new();
@@ -769,7 +770,8 @@ TEST(EvrcEncoder, HalfRateSearchKeepsLargeCorrelationsWhole)
     st->target[0] = 12000;
     st->target[25] = 12000;
     st->target[30] = -12000;
-    evrc_fcb_search_drive(st, 0, 53, 200, 0);
+    Word16 flat[EVRC_LPC_ORDER] = {0};
+    evrc_fcb_search_drive(st, 0, 53, 200, 0, flat, flat, flat);
     EXPECT_EQ(st->fcb_words[0], (4 << 3) | 3);
     EXPECT_EQ(st->code[0], 4096);
     EXPECT_EQ(st->code[30], -4096);
