@@ -100,8 +100,7 @@ typedef struct evrc_encoder_state {
     // the largest accumulated shift the search starts up to 28 samples
     // before the residual.
     Word16 residual_buf[EVRC_RES_PAD + 2 * EVRC_FRAME_LEN + EVRC_RES_TAIL];
-    Word16 lpc[EVRC_LPC_ORDER];      // this frame's analysis, bandwidth-expanded
-    Word16 prev_lpc[EVRC_LPC_ORDER]; // the previous frame's
+    Word16 lpc[EVRC_LPC_ORDER]; // this frame's analysis, bandwidth-expanded
     Word16 prev_qlsp[EVRC_LPC_ORDER], qlsp[EVRC_LPC_ORDER];
     Word16 prev_lsp[EVRC_LPC_ORDER], lsp[EVRC_LPC_ORDER];
     Word16 frame_energy_prev;

@@ -337,14 +337,21 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     st->lpc_flag = t > 0 ? 1 : 0;
     st->frame_energy_prev = e;
 
-    memcpy(st->prev_lpc, st->lpc, sizeof st->lpc);
     evrc_weight(st->lpc, pc, EVRC_WEIGHT_0_994);
     evrc_lpc_to_lsp(st->lsp, st->lpc);
 
     // Residual of both analysis frames: the oldest half with the previous
     // frame's filter, the coded frame with interpolated filters, the
     // look-ahead with this frame's.
-    residual_segment(st, 0, EVRC_LOOKAHEAD, st->prev_lpc);
+    // The oldest part is filtered again with the previous frame's LSPs
+    // converted back, from a zero memory (the far end's packets were made
+    // so; the previous frame's expanded coefficients differ in rounding).
+    Word16 old_lpc[EVRC_LPC_ORDER];
+    evrc_lsp_to_lpc(old_lpc, st->prev_lsp);
+    Word16 mem[EVRC_LPC_ORDER];
+    memset(mem, 0, sizeof mem);
+    evrc_residual_filter(EVRC_RESIDUAL(st), st->speech + EVRC_LPC_ORDER, old_lpc, mem,
+                         EVRC_LOOKAHEAD);
     int start = EVRC_LOOKAHEAD;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
