@@ -41,23 +41,18 @@ static void convolve(Word16 *y, const Word16 *v, const Word16 *h, Word16 len)
 
 static Word16 acb_gain_quantise(const Word16 *x, const Word16 *y, Word16 len)
 {
-    // Common scaling keeps both sums inside 32 bits.
-    Word16 s = 0;
-    Word32 c, e;
-    for (;;) {
-        int64_t cc = 0, ee = 0;
-        for (int n = 0; n < len; n++) {
-            cc += 2 * (int64_t)x[n] * y[n];
-            ee += 2 * (int64_t)y[n] * y[n];
+    // Block scaling driven by the energy: whenever it reaches 2^30 both sums
+    // are halved and every later product shifted one place more.
+    Word32 c = 0, e = 0;
+    Word16 s = 1;
+    for (int n = 0; n < len; n++) {
+        c = L_add(c, L_shr(L_mult(y[n], x[n]), s));
+        e = L_add(e, L_shr(L_mult(y[n], y[n]), s));
+        if (e >= 0x40000000) {
+            s++;
+            e = L_shr(e, 1);
+            c = L_shr(c, 1);
         }
-        cc >>= s;
-        ee >>= s;
-        if (ee <= EVRC_MAX_32 && cc <= EVRC_MAX_32 && cc >= EVRC_MIN_32) {
-            c = (Word32)cc;
-            e = (Word32)ee;
-            break;
-        }
-        s++;
     }
     if (c <= 0)
         return 0;
