@@ -87,9 +87,11 @@ typedef struct evrc_ns_state {
 // Frame-to-frame state of the encoder proper (reset by evrc_encoder_init).
 typedef struct evrc_encoder_state {
     evrc_rate_sel rate;
-    evrc_bits bits;   // the frame being packed
-    evrc_gauss gauss; // eighth-rate excitation generator (its own cache)
+    evrc_bits bits; // the frame being packed
+    // Eighth-rate noise generator: seed, and the second deviate of a pair.
     Word16 eighth_seed;
+    Word16 noise_cached;
+    Word32 noise_cache;
     Word16 frame_count;
     Word16 prev_rate;
 
@@ -164,10 +166,5 @@ void evrc_encoder_init(evrc_encoder *enc);
 // into 11 words (the rate's words, zeros behind them); returns the rate 1, 3
 // or 4. The packet-file form of a frame.
 Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS]);
-
-// Non-zero makes the eighth-rate noise generator approximate a rejected pair
-// as the 1998 reference does, so that frames after eighth-rate frames can be
-// compared with its packet files; 0 (the default) draws a new pair.
-void evrc_encoder_set_legacy(evrc_encoder *enc, int on);
 
 } // extern "C"

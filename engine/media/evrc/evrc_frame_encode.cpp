@@ -26,11 +26,6 @@ void evrc_encoder_destroy(evrc_encoder **enc)
     *enc = NULL;
 }
 
-void evrc_encoder_set_legacy(evrc_encoder *enc, int on)
-{
-    enc->st.gauss.legacy_no_redraw = on ? 1 : 0;
-}
-
 Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS])
 {
     evrc_highpass_filter(&enc->hp, samples);
