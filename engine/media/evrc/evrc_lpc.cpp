@@ -19,38 +19,49 @@ Word32 evrc_cos2pi(Word16 x)
     return L_add(L_deposit_h(evrc_tab_cos129[i]), L_shl(L_sub(t1, t2), 6));
 }
 
-// P'(z) = (1 + z^-1) prod (1 - 2 cos(w_k) z^-1 + z^-2) over the five LSPs at
-// even places of `lsp` (sign -1: Q'(z) with (1 - z^-1) over the odd ones),
-// coefficients 0..11 with 1.0 = 2^q, each cosine rounded to Q15 first.
-static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign, Word16 q)
-{
-    f[0] = 1L << q;
-    f[1] = sign < 0 ? -(1L << q) : (1L << q);
-    for (int i = 2; i < 12; i++)
-        f[i] = 0;
-    Word16 n = 1;
-    for (int s = 0; s < 5; s++) {
-        Word16 c = round(evrc_cos2pi(lsp[2 * s]));
-        n = (Word16)(n + 2);
-        for (int j = n; j >= 1; j--) {
-            Word32 v = f[j];
-            if (j >= 2)
-                v = L_add(v, f[j - 2]);
-            f[j] = L_sub(v, L_mpy_ls(L_shl(f[j - 1], 1), c));
-        }
-    }
-}
-
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
 {
-    // The sum polynomial carries one more fractional bit than the difference
-    // polynomial; the rounding of the result depends on it.
-    Word32 p[12], q[12];
-    lsp_poly(p, lsp, 1, 25);
-    lsp_poly(q, lsp + 1, -1, 24);
-    // A(z) = (P'(z) + Q'(z)) / 2
-    for (int i = 1; i <= EVRC_LPC_ORDER; i++)
-        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], L_shl(q[i], 1)), 1L << 13), 14));
+    // An LSP vector that leaves 0..0.5 is spread evenly between its
+    // (clamped) ends, in place, so the caller keeps the repaired vector.
+    if (lsp[0] <= 0 || lsp[EVRC_LPC_ORDER - 1] >= 16384) {
+        if (lsp[0] <= 0)
+            lsp[0] = 721;
+        if (lsp[EVRC_LPC_ORDER - 1] >= 16384)
+            lsp[EVRC_LPC_ORDER - 1] = 16351;
+        Word16 step = round(L_mult(sub(lsp[EVRC_LPC_ORDER - 1], lsp[0]), 3277));
+        for (int k = 1; k < EVRC_LPC_ORDER; k++)
+            lsp[k] = add(lsp[k - 1], step);
+    }
+    Word16 c[5], d[5];
+    for (int k = 0; k < 5; k++) {
+        c[k] = round(evrc_cos2pi(lsp[2 * k]));
+        d[k] = round(evrc_cos2pi(lsp[2 * k + 1]));
+    }
+    // A(z) = (P(z) + Q(z)) / 2 as the impulse response of the two cascades
+    // of second-order sections 1 - 2 cos(w) z^-1 + z^-2, after (1 + z^-1)
+    // and (1 - z^-1).
+    Word32 pa[5][2], pb[5][2];
+    memset(pa, 0, sizeof pa);
+    memset(pb, 0, sizeof pb);
+    Word32 xp = 0;
+    for (int t = 0; t <= EVRC_LPC_ORDER; t++) {
+        Word32 x = t == 0 ? 0x20000000 : 0;
+        Word32 al = L_shr(L_add(x, xp), 4);
+        Word32 be = L_shr(L_sub(x, xp), 4);
+        xp = x;
+        for (int k = 0; k < 5; k++) {
+            Word32 an = L_add(L_sub(al, L_mpy_ls(L_shl(pa[k][0], 1), c[k])), pa[k][1]);
+            pa[k][1] = pa[k][0];
+            pa[k][0] = al;
+            al = an;
+            Word32 bn = L_add(L_shl(L_sub(L_shr(be, 1), L_mpy_ls(pb[k][0], d[k])), 1), pb[k][1]);
+            pb[k][1] = pb[k][0];
+            pb[k][0] = be;
+            be = bn;
+        }
+        if (t >= 1)
+            lpc[t - 1] = round(L_shl(L_add(al, be), 2));
+    }
 }
 
 // Coefficients 1..5 of the symmetric halves of A(z) +- z^-11 A(1/z) with their

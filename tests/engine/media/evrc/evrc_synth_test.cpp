@@ -137,6 +137,25 @@ TEST(EvrcSynth, LspLpcRoundTrip)
         EXPECT_NEAR(back[k], real[k], 13) << k;
 }
 
+// LSPs that leave 0..0.5 are spread evenly between the clamped ends, in the
+// caller's vector, before the conversion.
+TEST(EvrcSynth, LspOutOfRangeRepairedInPlace)
+{
+    Word16 lsp[10] = {0, 2254, 3831, 5436, 6247, 6956, 9764, 11491, 13058, 16384};
+    Word16 lpc[10];
+    evrc_lsp_to_lpc(lpc, lsp);
+    EXPECT_EQ(lsp[0], 721);
+    Word16 step = (Word16)((2 * (16351 - 721) * 3277 + 32768) >> 16);
+    for (int k = 1; k < 10; k++)
+        EXPECT_EQ(lsp[k], lsp[k - 1] + step) << k;
+    Word16 again[10];
+    memcpy(again, lsp, sizeof again);
+    Word16 lpc2[10];
+    evrc_lsp_to_lpc(lpc2, again);
+    EXPECT_EQ(memcmp(again, lsp, sizeof again), 0); // a valid vector is left alone
+    EXPECT_EQ(memcmp(lpc, lpc2, sizeof lpc), 0);
+}
+
 TEST(EvrcSynth, FiltersInvertEachOther)
 {
     const Word16 lpc[10] = {-4339, 1672, 1027, -385, -1178, 1172, 898, -125, -445, 696};
