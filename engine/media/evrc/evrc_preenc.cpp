@@ -154,10 +154,11 @@ void evrc_weighted_impulse(Word16 *h, const Word16 *p, const Word16 *num, const 
 // coefficients.
 static void residual_segment(evrc_encoder_state *st, int start, int len, const Word16 *lpc)
 {
+    // The memory is the input history, the newest sample first.
     Word16 mem[EVRC_LPC_ORDER];
-    memcpy(mem, st->speech + start, sizeof mem);
-    evrc_residual_filter(EVRC_RESIDUAL(st) + start, st->speech + EVRC_LPC_ORDER + start, lpc, mem,
-                         (Word16)len);
+    for (int j = 0; j < EVRC_LPC_ORDER; j++)
+        mem[j] = st->speech[start + EVRC_LPC_ORDER - 1 - j];
+    evrc_enc_allzero(EVRC_RESIDUAL(st) + start, st->speech + EVRC_LPC_ORDER + start, lpc, mem, len);
 }
 
 #define PITCH_WIN 160
@@ -350,8 +351,7 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     evrc_lsp_to_lpc(old_lpc, st->prev_lsp);
     Word16 mem[EVRC_LPC_ORDER];
     memset(mem, 0, sizeof mem);
-    evrc_residual_filter(EVRC_RESIDUAL(st), st->speech + EVRC_LPC_ORDER, old_lpc, mem,
-                         EVRC_LOOKAHEAD);
+    evrc_enc_allzero(EVRC_RESIDUAL(st), st->speech + EVRC_LPC_ORDER, old_lpc, mem, EVRC_LOOKAHEAD);
     int start = EVRC_LOOKAHEAD;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
