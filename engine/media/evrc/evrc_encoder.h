@@ -159,7 +159,11 @@ typedef struct evrc_encoder {
 } evrc_encoder;
 
 // Resets the encoder proper (not the high-pass, noise-suppression and
-// rate-decision states, which start fresh with a new object).
+// rate-decision states, which start fresh with a new object). Every memory
+// starts at zero (the filter memories, the open-loop pitch search, the
+// matching history and the modified residual, the excitation), the noise
+// generator at seed 1234 with nothing cached: the reference packets were
+// made from that state. Called once, when the object is created.
 void evrc_encoder_init(evrc_encoder *enc);
 
 // Encodes 160 samples (filtered and halved or noise-suppressed in place)
