@@ -15,7 +15,6 @@ void evrc_encoder_init(evrc_encoder *enc)
     memset(st, 0, sizeof *st);
     evrc_set_rate(&st->rate, EVRC_RATE_FULL);
     evrc_bits_clear(&st->bits);
-    evrc_gauss_reset(&st->gauss);
     for (int k = 0; k < EVRC_LPC_ORDER; k++) {
         st->prev_lsp[k] = evrc_tab_lsp_initial[k];
         st->prev_qlsp[k] = evrc_tab_lsp_initial[k];
@@ -28,51 +27,31 @@ void evrc_encoder_init(evrc_encoder *enc)
     st->eighth_seed = 1234;
 }
 
-// y = v * h (h kept scaled by 1/16: 2048 is one).
+// y = v * h (h kept scaled by 1/16: 2048 is one), summed along h.
 static void convolve(Word16 *y, const Word16 *v, const Word16 *h, Word16 len)
 {
     for (int n = 0; n < len; n++) {
         Word32 acc = 0;
-        for (int k = 0; k <= n; k++)
-            acc = L_mac(acc, v[k], h[n - k]);
+        for (int j = 0; j <= n; j++)
+            acc = L_mac(acc, v[n - j], h[j]);
         y[n] = round(L_shl(acc, 4));
     }
 }
 
-// Impulse response of the weighted synthesis filter A(z/0.9) / (A(z/0.5) Aq(z)).
-static void weighted_impulse(Word16 *h, const Word16 *wnum, const Word16 *wden, const Word16 *aq)
-{
-    Word16 x[EVRC_IMPULSE_LEN];
-    Word16 mem[EVRC_LPC_ORDER];
-    memset(x, 0, sizeof x);
-    x[0] = 2048;
-    memset(mem, 0, sizeof mem);
-    evrc_residual_filter(h, x, wnum, mem, EVRC_IMPULSE_LEN);
-    memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, wden, mem, EVRC_IMPULSE_LEN);
-    memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, aq, mem, EVRC_IMPULSE_LEN);
-}
-
 static Word16 acb_gain_quantise(const Word16 *x, const Word16 *y, Word16 len)
 {
-    // Common scaling keeps both sums inside 32 bits.
-    Word16 s = 0;
-    Word32 c, e;
-    for (;;) {
-        int64_t cc = 0, ee = 0;
-        for (int n = 0; n < len; n++) {
-            cc += 2 * (int64_t)x[n] * y[n];
-            ee += 2 * (int64_t)y[n] * y[n];
+    // Block scaling driven by the energy: whenever it reaches 2^30 both sums
+    // are halved and every later product shifted one place more.
+    Word32 c = 0, e = 0;
+    Word16 s = 1;
+    for (int n = 0; n < len; n++) {
+        c = L_add(c, L_shr(L_mult(y[n], x[n]), s));
+        e = L_add(e, L_shr(L_mult(y[n], y[n]), s));
+        if (e >= 0x40000000) {
+            s++;
+            e = L_shr(e, 1);
+            c = L_shr(c, 1);
         }
-        cc >>= s;
-        ee >>= s;
-        if (ee <= EVRC_MAX_32 && cc <= EVRC_MAX_32 && cc >= EVRC_MIN_32) {
-            c = (Word32)cc;
-            e = (Word32)ee;
-            break;
-        }
-        s++;
     }
     if (c <= 0)
         return 0;
@@ -180,25 +159,28 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         evrc_rcelp_modify(st, contour, i, len, mres);
 
         // Weighted modified speech, less the weighted synthesis filter's
-        // response to its past.
-        Word16 sw[EVRC_SUBFRAME_MAX], zir[EVRC_SUBFRAME_MAX], zero[EVRC_SUBFRAME_MAX];
-        evrc_synthesis_filter(sw, mres, a, st->sp_mem, len);
-        evrc_residual_filter(zir, sw, wnum, st->swnum_mem, len);
-        evrc_synthesis_filter(sw, zir, wden, st->swden_mem, len);
+        // response to its past. The speech side runs on the unquantised
+        // filter and its own memories.
+        Word16 sw[EVRC_SUBFRAME_MAX], zir[EVRC_SUBFRAME_MAX];
+        evrc_enc_allpole(sw, mres, a, st->sp_mem, len);
+        evrc_enc_allzero(sw, sw, wnum, st->swnum_mem, len);
+        evrc_enc_allpole(sw, sw, wden, st->swden_mem, len);
         Word16 m1[EVRC_LPC_ORDER], m2[EVRC_LPC_ORDER], m3[EVRC_LPC_ORDER];
         memcpy(m1, st->syn_mem, sizeof m1);
         memcpy(m2, st->wnum_mem, sizeof m2);
         memcpy(m3, st->wden_mem, sizeof m3);
-        memset(zero, 0, sizeof zero);
-        evrc_synthesis_filter(zir, zero, aq, m1, len);
-        evrc_residual_filter(zero, zir, wnum, m2, len);
-        evrc_synthesis_filter(zir, zero, wden, m3, len);
+        memset(zir, 0, sizeof zir);
+        evrc_enc_allpole(zir, zir, aq, m1, len);
+        evrc_enc_allzero(zir, zir, wnum, m2, len);
+        evrc_enc_allpole(zir, zir, wden, m3, len);
         for (int n = 0; n < len; n++)
             st->target[n] = sub(sw[n], zir[n]);
 
-        weighted_impulse(st->h, wnum, wden, aq);
+        evrc_weighted_impulse(st->h, aq, wnum, wden);
 
-        // Adaptive codebook.
+        // Adaptive codebook: the gain from the filtered vector, then the
+        // vector scaled in place and filtered again for the fixed-codebook
+        // target, so that the target holds exactly what the excitation will.
         Word16 *acb = st->exc + EVRC_ACB_MEM;
         Word16 y[EVRC_SUBFRAME_MAX];
         convolve(y, acb, st->h, len);
@@ -207,26 +189,27 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
         st->acb_idx[i] = gi;
         acb_sum = add(acb_sum, gi);
         for (int n = 0; n < len; n++)
-            st->target[n] = sub(st->target[n], round(L_shl(L_mult(y[n], g), 1)));
+            acb[n] = round(L_shl(L_mult(g, acb[n]), 1));
+        convolve(y, acb, st->h, len);
+        for (int n = 0; n < len; n++)
+            st->target[n] = sub(st->target[n], y[n]);
 
         // Fixed codebook, sharpened at the rounded mean delay of the subframe.
         Word16 lag = round(L_shr(L_add(contour[0], contour[1]), 1));
         if (lag > len)
             lag = 200;
-        evrc_fcb_search_drive(st, g, len, lag, full);
+        evrc_fcb_search_drive(st, g, len, lag, full, aq, wnum, wden);
         Word16 gq;
         Word16 fi = fcb_gain_quantise(st->fcb_gain, g, &st->rate, &gq);
         st->fcb_gain_idx[i] = fi;
 
         // Local decoder: total excitation, synthesis and weighting memories.
-        for (int n = 0; n < len; n++) {
-            Word16 e = round(L_shl(L_mult(acb[n], g), 1));
-            acb[n] = add(e, round(L_mult(st->code[n], gq)));
-        }
+        for (int n = 0; n < len; n++)
+            acb[n] = add(acb[n], round(L_mult(st->code[n], gq)));
         Word16 syn[EVRC_SUBFRAME_MAX];
-        evrc_synthesis_filter(syn, acb, aq, st->syn_mem, len);
-        evrc_residual_filter(zir, syn, wnum, st->wnum_mem, len);
-        evrc_synthesis_filter(syn, zir, wden, st->wden_mem, len);
+        evrc_enc_allpole(syn, acb, aq, st->syn_mem, len);
+        evrc_enc_allzero(syn, syn, wnum, st->wnum_mem, len);
+        evrc_enc_allpole(syn, syn, wden, st->wden_mem, len);
         memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
 
         evrc_pack_bits(&st->bits, gi, 3);
@@ -250,79 +233,140 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
     st->frame_count++;
 }
 
+// The eighth-rate noise generator: the polar method in 16-bit arithmetic,
+// each accepted pair giving two deviates (unit variance in Q13). A pair
+// outside the unit circle is not redrawn but approximated from a third
+// draw: the far end's packets were made with this sequence.
+static Word16 eighth_noise(evrc_encoder_state *st)
+{
+    if (st->noise_cached) {
+        st->noise_cached = 0;
+        return round(st->noise_cache);
+    }
+    Word16 v1 = shl(sub(evrc_uniform(&st->eighth_seed), 16384), 1);
+    Word16 v2 = shl(sub(evrc_uniform(&st->eighth_seed), 16384), 1);
+    Word32 rho = L_add(L_shr(L_mult(v1, v1), 1), L_shr(L_mult(v2, v2), 1));
+    if (rho >= 0x40000000 || rho == 0)
+        return add(add(shr(v1, 3), shr(v2, 3)), shr(sub(evrc_uniform(&st->eighth_seed), 16384), 2));
+    rho = L_shl(rho, 1);
+    Word32 lambda = L_negate(L_mpy_ls(evrc_log2(rho), 22713)); // -ln(rho)
+    Word16 k = norm_l(rho);
+    Word16 rs = round(L_shl(rho, k));
+    Word16 qd = evrc_divide_s(round(lambda), rs);
+    Word16 m = norm_s(qd);
+    Word16 rt = evrc_sqrt(L_deposit_h(shl(qd, m)));
+    k = (Word16)(k + 6 - m);
+    if (k & 1) {
+        rt = mult(rt, 23170);
+        k = (Word16)(k + 1);
+    }
+    k = shr(k, 1);
+    Word16 m2 = norm_s(rt);
+    rt = shl(rt, m2);
+    k = (Word16)(k - m2);
+    st->noise_cache = L_shl(L_mult(v1, rt), (Word16)(k - 2));
+    st->noise_cached = 1;
+    return round(L_shl(L_mult(v2, rt), (Word16)(k - 2)));
+}
+
+// log10 of a Q31 value via log2 (Q31 / 32).
+static Word32 log10_q(Word32 x)
+{
+    return L_mpy_ls(evrc_log2(x), 9864);
+}
+
 // Eighth rate: two 4-bit LSP indices and the frame's energy contour as one
-// 8-bit index; the local decoder synthesises the same kind of noise.
+// 8-bit index. The level of each subframe is measured against the gain of
+// its synthesis filter; the local decoder then draws the frame's noise once
+// and runs the filter memories over it.
 static void encode_eighth(evrc_encoder *enc)
 {
     evrc_encoder_state *st = &enc->st;
+    st->delay_drift = 0;
+    st->seg_pos = 0;
     Word16 idx[2];
     evrc_lsp_quantise(idx, st->qlsp, st->lsp, &evrc_rate_row_eighth);
     evrc_pack_bits(&st->bits, idx[0], 4);
     evrc_pack_bits(&st->bits, idx[1], 4);
 
-    // Level of the residual per subframe as log10 of its RMS value, a
-    // quarter of it in Q15: the scale of the energy codebook.
     Word16 loge[EVRC_SUBFRAMES];
-    const Word16 *res = EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD;
-    for (int i = 0; i < EVRC_SUBFRAMES; i++) {
-        Word16 len = evrc_subframe_len[i];
-        int64_t e = 0;
-        for (int n = 0; n < len; n++)
-            e += (int64_t)res[n] * res[n];
-        res += len;
-        // log2(mean square), Q16, from the normalised sum.
-        int64_t ms = e / len;
-        if (ms < 1)
-            ms = 1;
-        int sh = 0;
-        while (ms > EVRC_MAX_32) {
-            ms >>= 1;
-            sh++;
-        }
-        int64_t l2 = ((int64_t)evrc_log2((Word32)ms) * 32 >> 15) + ((int64_t)(31 + sh) << 16);
-        // log10(rms) / 4 = log2(ms) x log10(2) / 8; log10(2) / 8 = 1233 / 32768.
-        int64_t v = l2 * 1233 >> 16;
-        loge[i] = (Word16)(v > 32767 ? 32767 : v);
-    }
-    Word32 best = EVRC_MAX_32;
     Word16 bi = 0;
-    for (Word16 j = 0; j < 256; j++) {
-        Word32 d = 0;
-        for (int i = 0; i < EVRC_SUBFRAMES; i++) {
-            Word16 e = sub(loge[i], evrc_tab_eighth_energy_log[j][i]);
-            d = L_mac(d, e, e);
-        }
-        if (d < best) {
-            best = d;
-            bi = j;
-        }
-    }
-    if (idx[0] == 15 && idx[1] == 15 && bi == 255)
-        bi = 127;
-    st->energy_idx = bi;
-    evrc_pack_bits(&st->bits, bi, 8);
-
-    // Local synthesis of the noise the decoder will produce.
+    const Word16 *res = EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 len = evrc_subframe_len[i];
         Word16 lsp[EVRC_LPC_ORDER], aq[EVRC_LPC_ORDER];
         evrc_interpolate_lsp(lsp, st->prev_qlsp, st->qlsp, i);
         evrc_lsp_to_lpc(aq, lsp);
-        Word16 *e = st->exc + EVRC_ACB_MEM;
-        Word16 gain = evrc_tab_eighth_energy_lin[bi][i];
+
+        Word16 h[EVRC_IMPULSE_LEN];
+        evrc_weighted_impulse(h, aq, aq, aq);
+        Word32 e = 0;
         for (int n = 0; n < len; n++)
-            e[n] =
-                round(L_shr(L_mult(evrc_gaussian_random(&st->gauss, &st->eighth_seed), gain), 5));
-        Word16 syn[EVRC_SUBFRAME_MAX], tmp[EVRC_SUBFRAME_MAX];
+            e = L_mac(e, h[n], h[n]);
+        Word16 k = norm_l(e);
+        Word16 q = evrc_sqrt(L_shl(e, k));
+        if (k & 1)
+            q = mult(q, 23170);
+        k = shr(k, 1);
+        Word16 g = shr(q, (Word16)(k - 1));
+
+        if (i == 0 && st->frame_count == 0 && st->prev_rate != EVRC_RATE_EIGHTH)
+            st->eighth_seed = 1234;
+
+        Word32 sum = 0;
+        for (int n = 0; n < len; n++)
+            sum = L_add(sum, L_deposit_l(abs_s(res[n])));
+        sum = L_shl(sum, 1);
+        res += len;
+        Word32 v;
+        if (sum < 54) {
+            v = log10_q(L_deposit_h(g));
+            v = L_negate(L_add(L_shl(v, 3), 484942745));
+        } else {
+            // The 54 also serves the 53-sample subframes.
+            Word32 lam = L_mult(54, g);
+            Word16 a1 = norm_l(lam);
+            Word16 lh = round(L_shl(lam, a1));
+            Word16 a2 = (Word16)(norm_l(sum) - 1);
+            Word16 sh = round(L_shl(sum, a2));
+            v = L_deposit_h(shl(evrc_divide_s(sh, lh), (Word16)(a1 - a2)));
+            v = L_add(log10_q(v), 141412467);
+            v = L_add(L_shl(v, 3), 969485490);
+        }
+        loge[i] = round(v);
+
+        if (i == EVRC_SUBFRAMES - 1) {
+            Word32 best = EVRC_MAX_32;
+            for (Word16 j = 0; j < 256; j++) {
+                Word32 d = 0;
+                for (int s = 0; s < EVRC_SUBFRAMES; s++) {
+                    Word16 t = sub(loge[s], evrc_tab_eighth_energy_log[j][s]);
+                    d = L_mac(d, t, t);
+                }
+                if (d < best) {
+                    best = d;
+                    bi = j;
+                }
+            }
+            // Frame samples 32..159 of the noise, straight into the memory.
+            const int16_t *lin = evrc_tab_eighth_energy_lin[bi];
+            for (int m = 32; m < 159; m++)
+                st->exc[m - 32] = round(L_shr(L_mult(eighth_noise(st), lin[m / 53]), 5));
+            st->exc[EVRC_ACB_MEM - 1] = round(L_shr(L_mult(eighth_noise(st), lin[2]), 5));
+        }
+
+        // Memory update over the newest samples of the excitation memory:
+        // the previous frame's in subframes 0 and 1, the new noise in 2.
+        Word16 syn[EVRC_SUBFRAME_MAX];
         Word16 wnum[EVRC_LPC_ORDER], wden[EVRC_LPC_ORDER];
         evrc_weight(wnum, aq, EVRC_WEIGHT_0_9);
         evrc_weight(wden, aq, EVRC_WEIGHT_0_5);
-        evrc_synthesis_filter(syn, e, aq, st->syn_mem, len);
-        evrc_residual_filter(tmp, syn, wnum, st->wnum_mem, len);
-        evrc_synthesis_filter(syn, tmp, wden, st->wden_mem, len);
-        memmove(st->exc, st->exc + len, EVRC_ACB_MEM * sizeof(Word16));
+        evrc_enc_allpole(syn, st->exc + EVRC_ACB_MEM - len, aq, st->syn_mem, len);
+        evrc_enc_allzero(syn, syn, wnum, st->wnum_mem, len);
+        evrc_enc_allpole(syn, syn, wden, st->wden_mem, len);
     }
-    st->delay_drift = 0;
-    st->delay_dir = 0;
-    st->seg_pos = 0;
+    if ((idx[0] & idx[1] & 15) == 15 && bi == 255)
+        bi = 127;
+    st->energy_idx = bi;
+    evrc_pack_bits(&st->bits, bi, 8);
 }

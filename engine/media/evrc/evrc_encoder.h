@@ -20,14 +20,17 @@ typedef struct evrc_highpass_state {
     Word32 y[3][2];
 } evrc_highpass_state;
 
-// Open-loop pitch search memory: the last delay found with a clear
-// periodicity and how clear it was, and the decimation low-pass memory of
-// each of the two half-frame searches (index 0: the window at the start of
-// the coded frame, 1: the one 80 samples later).
+// Open-loop pitch search memory, one for both half-frame searches of a frame
+// and carried from frame to frame: the decimated signal (the older 20 values
+// from the previous search, the newer 20 from this one), the decimation
+// low-pass memory, and the last delay found with a clear periodicity and how
+// clear it was (delay 0: none).
+#define EVRC_PITCH_DEC_LEN 40
 typedef struct evrc_pitch_state {
+    Word16 dec[EVRC_PITCH_DEC_LEN];
+    Word16 decim_mem[3];
     Word16 last_good_delay;
     Word16 last_beta;
-    Word16 decim_mem[2][3];
 } evrc_pitch_state;
 
 // Rate decision: background-noise and signal estimates of the low and high
@@ -76,7 +79,7 @@ typedef struct evrc_ns_state {
     Word16 hyster_count;
 } evrc_ns_state;
 
-#define EVRC_RES_PAD 16
+#define EVRC_RES_PAD 48
 #define EVRC_RES_TAIL 32
 #define EVRC_RCELP_HIST 128
 #define EVRC_RCELP_WORK (EVRC_RCELP_HIST + 64)
@@ -84,19 +87,22 @@ typedef struct evrc_ns_state {
 // Frame-to-frame state of the encoder proper (reset by evrc_encoder_init).
 typedef struct evrc_encoder_state {
     evrc_rate_sel rate;
-    evrc_bits bits;   // the frame being packed
-    evrc_gauss gauss; // eighth-rate excitation generator (its own cache)
+    evrc_bits bits; // the frame being packed
+    // Eighth-rate noise generator: seed, and the second deviate of a pair.
     Word16 eighth_seed;
+    Word16 noise_cached;
+    Word32 noise_cache;
     Word16 frame_count;
     Word16 prev_rate;
 
     // Analysis: 10 older samples, then the previous and the current input frame.
     Word16 speech[EVRC_LPC_ORDER + 2 * EVRC_FRAME_LEN];
-    // Residual of both frames, with zero margins for the warping filters
-    // (EVRC_RES_PAD before, EVRC_RES_TAIL after).
+    // Residual of both frames, with zero margins for the warping filters and
+    // the pitch-pulse search (EVRC_RES_PAD before, EVRC_RES_TAIL after): at
+    // the largest accumulated shift the search starts up to 28 samples
+    // before the residual.
     Word16 residual_buf[EVRC_RES_PAD + 2 * EVRC_FRAME_LEN + EVRC_RES_TAIL];
-    Word16 lpc[EVRC_LPC_ORDER];      // this frame's analysis, bandwidth-expanded
-    Word16 prev_lpc[EVRC_LPC_ORDER]; // the previous frame's
+    Word16 lpc[EVRC_LPC_ORDER]; // this frame's analysis, bandwidth-expanded
     Word16 prev_qlsp[EVRC_LPC_ORDER], qlsp[EVRC_LPC_ORDER];
     Word16 prev_lsp[EVRC_LPC_ORDER], lsp[EVRC_LPC_ORDER];
     Word16 frame_energy_prev;
@@ -142,6 +148,10 @@ typedef struct evrc_encoder {
     uint16_t min_rate;
     uint16_t max_rate;
     uint16_t noise_suppression;
+    // Test seam: 1, 3 or 4 codes the next frame at that rate whatever the
+    // rate decision chose (the decision still runs, so its estimates move on
+    // as usual); 0 leaves the choice to the decision. Cleared after each frame.
+    uint16_t imposed_rate;
     evrc_encoder_state st;
     evrc_highpass_state hp;
     evrc_rate_state rd;
@@ -149,17 +159,16 @@ typedef struct evrc_encoder {
 } evrc_encoder;
 
 // Resets the encoder proper (not the high-pass, noise-suppression and
-// rate-decision states, which start fresh with a new object).
+// rate-decision states, which start fresh with a new object). Every memory
+// starts at zero (the filter memories, the open-loop pitch search, the
+// matching history and the modified residual, the excitation), the noise
+// generator at seed 1234 with nothing cached: the reference packets were
+// made from that state. Called once, when the object is created.
 void evrc_encoder_init(evrc_encoder *enc);
 
 // Encodes 160 samples (filtered and halved or noise-suppressed in place)
 // into 11 words (the rate's words, zeros behind them); returns the rate 1, 3
 // or 4. The packet-file form of a frame.
 Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS]);
-
-// Non-zero makes the eighth-rate noise generator approximate a rejected pair
-// as the 1998 reference does, so that frames after eighth-rate frames can be
-// compared with its packet files; 0 (the default) draws a new pair.
-void evrc_encoder_set_legacy(evrc_encoder *enc, int on);
 
 } // extern "C"

@@ -26,11 +26,6 @@ void evrc_encoder_destroy(evrc_encoder **enc)
     *enc = NULL;
 }
 
-void evrc_encoder_set_legacy(evrc_encoder *enc, int on)
-{
-    enc->st.gauss.legacy_no_redraw = on ? 1 : 0;
-}
-
 Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC_FRAME_WORDS])
 {
     evrc_highpass_filter(&enc->hp, samples);
@@ -57,6 +52,10 @@ Word16 evrc_encode_words(evrc_encoder *enc, Word16 *samples, uint16_t words[EVRC
     // Quarter rate is not coded: a decision for it goes out at half rate.
     if (rate == EVRC_RATE_QUARTER)
         rate = EVRC_RATE_HALF;
+    if (enc->imposed_rate == EVRC_RATE_EIGHTH || enc->imposed_rate == EVRC_RATE_HALF ||
+        enc->imposed_rate == EVRC_RATE_FULL)
+        rate = (Word16)enc->imposed_rate;
+    enc->imposed_rate = 0;
     evrc_encode(enc, rate);
     memcpy(enc->st.prev_qlsp, enc->st.qlsp, sizeof enc->st.qlsp);
     memcpy(enc->st.prev_lsp, enc->st.lsp, sizeof enc->st.lsp);

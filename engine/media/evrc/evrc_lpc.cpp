@@ -19,135 +19,122 @@ Word32 evrc_cos2pi(Word16 x)
     return L_add(L_deposit_h(evrc_tab_cos129[i]), L_shl(L_sub(t1, t2), 6));
 }
 
-// P'(z) = (1 + z^-1) prod (1 - 2 cos(w_k) z^-1 + z^-2) over the five LSPs at
-// even places of `lsp` (sign -1: Q'(z) with (1 - z^-1) over the odd ones),
-// coefficients 0..11 with 1.0 = 2^q, each cosine rounded to Q15 first.
-static void lsp_poly(Word32 *f, const Word16 *lsp, Word32 sign, Word16 q)
-{
-    f[0] = 1L << q;
-    f[1] = sign < 0 ? -(1L << q) : (1L << q);
-    for (int i = 2; i < 12; i++)
-        f[i] = 0;
-    Word16 n = 1;
-    for (int s = 0; s < 5; s++) {
-        Word16 c = round(evrc_cos2pi(lsp[2 * s]));
-        n = (Word16)(n + 2);
-        for (int j = n; j >= 1; j--) {
-            Word32 v = f[j];
-            if (j >= 2)
-                v = L_add(v, f[j - 2]);
-            f[j] = L_sub(v, L_mpy_ls(L_shl(f[j - 1], 1), c));
-        }
-    }
-}
-
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp)
 {
-    // The sum polynomial carries one more fractional bit than the difference
-    // polynomial; the rounding of the result depends on it.
-    Word32 p[12], q[12];
-    lsp_poly(p, lsp, 1, 25);
-    lsp_poly(q, lsp + 1, -1, 24);
-    // A(z) = (P'(z) + Q'(z)) / 2
-    for (int i = 1; i <= EVRC_LPC_ORDER; i++)
-        lpc[i - 1] = extract_l(L_shr(L_add(L_add(p[i], L_shl(q[i], 1)), 1L << 13), 14));
+    // An LSP vector that leaves 0..0.5 is spread evenly between its
+    // (clamped) ends, in place, so the caller keeps the repaired vector.
+    if (lsp[0] <= 0 || lsp[EVRC_LPC_ORDER - 1] >= 16384) {
+        if (lsp[0] <= 0)
+            lsp[0] = 721;
+        if (lsp[EVRC_LPC_ORDER - 1] >= 16384)
+            lsp[EVRC_LPC_ORDER - 1] = 16351;
+        Word16 step = round(L_mult(sub(lsp[EVRC_LPC_ORDER - 1], lsp[0]), 3277));
+        for (int k = 1; k < EVRC_LPC_ORDER; k++)
+            lsp[k] = add(lsp[k - 1], step);
+    }
+    Word16 c[5], d[5];
+    for (int k = 0; k < 5; k++) {
+        c[k] = round(evrc_cos2pi(lsp[2 * k]));
+        d[k] = round(evrc_cos2pi(lsp[2 * k + 1]));
+    }
+    // A(z) = (P(z) + Q(z)) / 2 as the impulse response of the two cascades
+    // of second-order sections 1 - 2 cos(w) z^-1 + z^-2, after (1 + z^-1)
+    // and (1 - z^-1).
+    Word32 pa[5][2], pb[5][2];
+    memset(pa, 0, sizeof pa);
+    memset(pb, 0, sizeof pb);
+    Word32 xp = 0;
+    for (int t = 0; t <= EVRC_LPC_ORDER; t++) {
+        Word32 x = t == 0 ? 0x20000000 : 0;
+        Word32 al = L_shr(L_add(x, xp), 4);
+        Word32 be = L_shr(L_sub(x, xp), 4);
+        xp = x;
+        for (int k = 0; k < 5; k++) {
+            Word32 an = L_add(L_sub(al, L_mpy_ls(L_shl(pa[k][0], 1), c[k])), pa[k][1]);
+            pa[k][1] = pa[k][0];
+            pa[k][0] = al;
+            al = an;
+            Word32 bn = L_add(L_shl(L_sub(L_shr(be, 1), L_mpy_ls(pb[k][0], d[k])), 1), pb[k][1]);
+            pb[k][1] = pb[k][0];
+            pb[k][0] = be;
+            be = bn;
+        }
+        if (t >= 1)
+            lpc[t - 1] = round(L_shl(L_add(al, be), 2));
+    }
 }
 
 // Coefficients 1..5 of the symmetric halves of A(z) +- z^-11 A(1/z) with their
-// trivial roots at z = -1 (sum) and z = 1 (difference) divided out, Q24.
+// trivial roots at z = -1 (sum) and z = 1 (difference) divided out, Q23; the
+// last one is halved, as the Chebyshev sum below counts it once.
 static void lsp_halves(Word32 *p, Word32 *q, const Word16 *lpc)
 {
-    Word32 prev_p = 1L << 24, prev_q = 1L << 24;
-    for (int i = 1; i <= 5; i++) {
-        Word32 lo = L_shl(L_deposit_l(lpc[i - 1]), 12);
-        Word32 hi = L_shl(L_deposit_l(lpc[EVRC_LPC_ORDER - i]), 12);
-        p[i] = L_sub(L_add(lo, hi), prev_p);
-        q[i] = L_add(L_sub(lo, hi), prev_q);
-        prev_p = p[i];
-        prev_q = q[i];
+    Word32 prev_p = 1L << 23;
+    p[0] = prev_p;
+    q[0] = prev_p;
+    q[1] = L_add(L_shr(L_deposit_h(sub(lpc[0], lpc[9])), 5), prev_p);
+    for (int j = 1; j <= 5; j++) {
+        Word32 lo = L_shr(L_deposit_h(lpc[j - 1]), 5);
+        Word32 hi = L_shr(L_deposit_h(lpc[EVRC_LPC_ORDER - j]), 5);
+        p[j] = L_sub(L_add(lo, hi), p[j - 1]);
+        if (j > 1)
+            q[j] = L_add(L_sub(lo, hi), q[j - 1]);
     }
+    p[5] = L_shr(p[5], 1);
+    q[5] = L_shr(q[5], 1);
 }
 
-// cos(2 pi f k) in Q31 for a frequency f (Q31 fraction of the sampling rate,
-// 0..0.5): the table cosine at the LSP unit below the reduced angle, plus a
-// first-order step along the sine for the rest.
-static Word32 cos_multiple(Word32 f, int k)
+// The half polynomial at frequency f (2^30 = half the sampling rate) by the
+// Chebyshev recursion in x = cos(2 pi f), Q23.
+static Word32 eval_half(const Word32 *k, Word32 f)
 {
-    uint32_t v = ((uint32_t)f * (uint32_t)k) & 0x7fffffffu; // one period is 2^31
-    if (v > 0x40000000u)
-        v = 0x80000000u - v;
-    Word16 x = (Word16)(v >> 16);
-    Word32 c = evrc_cos2pi(x);
-    uint32_t frac = v & 0xffffu;
-    if (frac != 0) {
-        // sin(2 pi x) = cos(2 pi (x - 1/4)); the step is 2 pi frac / 2^31.
-        int16_t q = (int16_t)(x - 8192);
-        Word32 sine = evrc_cos2pi((Word16)(q < 0 ? -q : q));
-        int64_t t = ((int64_t)sine * frac) >> 16;
-        c = L_sub(c, (Word32)((t * 1686629713LL) >> 43)); // 2 pi in Q28
+    Word32 x = L_shr(evrc_cos2pi(round(f)), 1);
+    Word32 t2 = 0, t1 = 1L << 23;
+    for (int j = 2; j <= 6; j++) {
+        Word32 s = j == 6 ? L_shr(x, 1) : x;
+        Word32 t = L_add(L_sub(L_shl(L_mpy_ll(s, t1), 2), t2), k[j - 1]);
+        t2 = t1;
+        t1 = t;
     }
-    return c;
+    return t1;
 }
 
-// The half polynomial on the unit circle, cos 5w + h1 cos 4w + ... + h5 / 2
-// (a positive factor dropped), Q24.
-static Word32 eval_half(const Word32 *h, Word32 f)
+void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc)
 {
-    Word32 acc = L_shr(cos_multiple(f, 5), 7);
-    for (int k = 1; k <= 4; k++)
-        acc = L_add(acc, L_mpy_ll(h[k], cos_multiple(f, 5 - k)));
-    return L_add(acc, L_shr(h[5], 1));
-}
-
-void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc, const Word16 *prev_lsp)
-{
-    Word32 p[6], q[6];
-    lsp_halves(p, q, lpc);
-    // Frequencies here are 32-bit fractions of the sampling rate (2^31 = 1).
+    Word32 poly[2][6];
+    lsp_halves(poly[0], poly[1], lpc);
+    // The roots of the two halves interlace: they are found in turn along one
+    // sweep, each on a coarse grid, then bracketed in three halving steps.
+    // The sweep resumes from the coarse point past each root.
     const Word32 half_rate = 0x40000000;
-    const Word32 step = evrc_tab_a2lsp_steps[0];
+    Word32 prev[2] = {EVRC_MAX_32, EVRC_MAX_32};
     Word32 f = 0;
-    Word32 v = eval_half(p, 0);
     for (int k = 0; k < EVRC_LPC_ORDER; k++) {
-        const Word32 *h = (k & 1) ? q : p;
-        if (k > 0)
-            v = eval_half(h, f);
-        bool found = false;
-        while (f < half_rate) {
-            Word32 g = L_add(f, step);
-            if (g > half_rate)
-                g = half_rate;
-            Word32 w = eval_half(h, g);
-            if ((v <= 0) != (w <= 0)) {
-                // Halve the bracket with the finer steps, then interpolate.
-                for (int r = 1; r < 4; r++) {
-                    Word32 m = L_add(f, evrc_tab_a2lsp_steps[r]);
-                    if (m >= g)
-                        continue;
-                    Word32 u = eval_half(h, m);
-                    if ((v <= 0) == (u <= 0)) {
-                        f = m;
-                        v = u;
-                    } else {
-                        g = m;
-                        w = u;
-                    }
-                }
-                int64_t span = (int64_t)g - f;
-                int64_t den = (int64_t)v - w;
-                int64_t root = f + (den != 0 ? span * v / den : span / 2);
-                lsp[k] = round((Word32)root);
-                f = (Word32)root;
-                v = eval_half(h, f);
-                found = true;
+        const Word32 *h = poly[k & 1];
+        Word32 *pv = &prev[k & 1];
+        int level = 0;
+        Word32 step = evrc_tab_a2lsp_steps[0];
+        Word32 coarse = f;
+        for (;;) {
+            Word32 v = eval_half(h, f);
+            bool crossing = (v > 0 && *pv < 0) || (v < 0 && *pv > 0) || v == 0 || f >= half_rate;
+            if (!crossing) {
+                *pv = v;
+                f = L_add(f, step);
+                continue;
+            }
+            if (level == 3) {
+                lsp[k] =
+                    L_abs(v) < L_abs(*pv) ? round(f) : round(L_sub(f, evrc_tab_a2lsp_steps[3]));
+                *pv = *pv < 0 ? EVRC_MAX_32 : EVRC_MIN_32;
+                f = coarse;
                 break;
             }
-            f = g;
-            v = w;
-        }
-        if (!found) {
-            memcpy(lsp, prev_lsp, sizeof(Word16) * EVRC_LPC_ORDER);
-            return;
+            if (level == 0)
+                coarse = f;
+            level++;
+            step = evrc_tab_a2lsp_steps[level];
+            f = L_sub(f, step);
         }
     }
 }

@@ -108,23 +108,45 @@ void durbin(const Word32 *r, Word16 *refl, Word16 *lpc)
         lpc[i] = negate(round(a[i + 1]));
 }
 
-void evrc_impulse_response(Word16 *h, const Word16 *lpc, evrc_weight_factor g1,
-                           evrc_weight_factor g2)
+void evrc_weighted_impulse(Word16 *h, const Word16 *p, const Word16 *num, const Word16 *den)
 {
-    Word16 num[EVRC_LPC_ORDER], den[EVRC_LPC_ORDER];
-    Word16 x[EVRC_IMPULSE_LEN];
+    const int n_out = EVRC_IMPULSE_LEN - 1;
     Word16 mem[EVRC_LPC_ORDER];
-    evrc_weight(num, lpc, g1);
-    evrc_weight(den, lpc, g2);
-    memset(x, 0, sizeof x);
-    x[0] = 2048;
-    // Numerator A(z/g1), then 1/A(z/g2), then 1/A(z).
     memset(mem, 0, sizeof mem);
-    evrc_residual_filter(h, x, num, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    h[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = 0;
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_msu(acc, mem[j], p[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        h[n] = round(L_shl(acc, 3));
+        mem[0] = h[n];
+    }
     memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, den, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = L_shr(L_deposit_h(h[n]), 3);
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_mac(acc, mem[j], num[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        mem[0] = h[n];
+        h[n] = round(L_shl(acc, 3));
+    }
     memset(mem, 0, sizeof mem);
-    evrc_synthesis_filter(h, h, lpc, mem, EVRC_IMPULSE_LEN);
+    mem[0] = 2048;
+    for (int n = 1; n < n_out; n++) {
+        Word32 acc = L_shr(L_deposit_h(h[n]), 3);
+        for (int j = EVRC_LPC_ORDER - 1; j >= 0; j--)
+            acc = L_msu(acc, mem[j], den[j]);
+        for (int j = EVRC_LPC_ORDER - 1; j > 0; j--)
+            mem[j] = mem[j - 1];
+        h[n] = round(L_shl(acc, 3));
+        mem[0] = h[n];
+    }
+    h[n_out] = 0;
 }
 
 // Residual of speech[start .. start + len) (indices into the 320-sample
@@ -132,148 +154,159 @@ void evrc_impulse_response(Word16 *h, const Word16 *lpc, evrc_weight_factor g1,
 // coefficients.
 static void residual_segment(evrc_encoder_state *st, int start, int len, const Word16 *lpc)
 {
+    // The memory is the input history, the newest sample first.
     Word16 mem[EVRC_LPC_ORDER];
-    memcpy(mem, st->speech + start, sizeof mem);
-    evrc_residual_filter(EVRC_RESIDUAL(st) + start, st->speech + EVRC_LPC_ORDER + start, lpc, mem,
-                         (Word16)len);
+    for (int j = 0; j < EVRC_LPC_ORDER; j++)
+        mem[j] = st->speech[start + EVRC_LPC_ORDER - 1 - j];
+    evrc_enc_allzero(EVRC_RESIDUAL(st) + start, st->speech + EVRC_LPC_ORDER + start, lpc, mem, len);
 }
 
-// Decimation low-pass (3rd-order all-pole, feedback scaled down by 4) and the
-// window of the open-loop pitch search.
 #define PITCH_WIN 160
 #define PITCH_DEC 4
-#define PITCH_DWIN (PITCH_WIN / PITCH_DEC)
+#define PITCH_DMIN 5
+#define PITCH_DMAX 30
 
-// Normalised-correlation pieces of one candidate delay over the window.
-typedef struct pitch_corr {
-    Word32 c, e0, e1;
-} pitch_corr;
+// A correlation sum with its block scaling: the sum carries 2^(1 - scale)
+// of the plain sum of products.
+typedef struct scaled_sum {
+    Word32 acc;
+    Word16 scale;
+} scaled_sum;
 
-static pitch_corr full_corr(const Word16 *x, Word16 d)
+// Sum of u[i] v[i], i < n: each product shifted by the current scale, the
+// sum halved (and the scale raised) whenever it reaches 2^30.
+static scaled_sum block_sum(const Word16 *u, const Word16 *v, int n)
 {
-    pitch_corr pc = {0, 0, 0};
-    for (int n = d; n < PITCH_WIN; n++) {
-        pc.c = L_mac(pc.c, x[n], x[n - d]);
-        pc.e0 = L_mac(pc.e0, x[n], x[n]);
-        pc.e1 = L_mac(pc.e1, x[n - d], x[n - d]);
-    }
-    return pc;
-}
-
-static uint64_t isqrt64(uint64_t v)
-{
-    uint64_t r = 0, bit = (uint64_t)1 << 62;
-    while (bit > v)
-        bit >>= 2;
-    while (bit != 0) {
-        if (v >= r + bit) {
-            v -= r + bit;
-            r = (r >> 1) + bit;
-        } else {
-            r >>= 1;
+    scaled_sum r = {0, 1};
+    for (int i = 0; i < n; i++) {
+        r.acc = L_add(r.acc, L_shr(L_mult(u[i], v[i]), r.scale));
+        if (L_abs(r.acc) >= 0x40000000) {
+            r.acc = L_shr(r.acc, 1);
+            r.scale++;
         }
-        bit >>= 2;
     }
     return r;
 }
 
-// c / sqrt(e0 e1) in Q15, 0 when not positive.
-static Word16 corr_gain(pitch_corr pc)
+// Whether a beats b once both are brought to the coarser scale.
+static bool sum_beats(scaled_sum a, scaled_sum b)
 {
-    if (pc.c <= 0 || pc.e0 <= 0 || pc.e1 <= 0)
-        return 0;
-    uint64_t den = isqrt64((uint64_t)pc.e0 * (uint64_t)pc.e1);
-    if (den == 0)
-        return 0;
-    uint64_t g = ((uint64_t)pc.c << 15) / den;
-    return g > 32767 ? EVRC_MAX_16 : (Word16)g;
+    if (b.scale >= a.scale)
+        return L_shr(a.acc, (Word16)(b.scale - a.scale)) > b.acc;
+    return a.acc > L_shr(b.acc, (Word16)(a.scale - b.scale));
 }
 
-void evrc_open_loop_pitch(evrc_pitch_state *ps, Word16 half, const Word16 *x, Word16 *delay,
-                          Word16 *beta)
+// Lag in lo..hi with the largest autocorrelation of x (n samples), the
+// smallest lag on ties.
+static Word16 best_lag(const Word16 *x, int n, Word16 lo, Word16 hi, scaled_sum *best)
 {
-    Word16 dec[PITCH_DWIN];
-    // Each half-frame search filters its own continuous stream: its window
-    // in this frame starts exactly where its window of the previous frame
-    // ended, so the low-pass carries on from there instead of starting cold
-    // (a cold start rings into the first decimated samples and decides the
-    // search on weakly periodic frames). The input is not scaled down: quiet
-    // residuals would otherwise decimate to all zeros.
-    Word16 *m = ps->decim_mem[half != 0];
-    int nd = 0;
-    for (int n = 0; n < PITCH_WIN; n++) {
-        Word32 acc = L_mult(x[n], (Word16)-10224);
-        Word32 fb = L_mult(m[0], evrc_tab_pitch_decim_filter[0]);
-        fb = L_mac(fb, m[1], evrc_tab_pitch_decim_filter[1]);
-        fb = L_mac(fb, m[2], evrc_tab_pitch_decim_filter[2]);
-        acc = L_sub(acc, L_shl(fb, 2));
-        Word16 y = round(acc);
+    best->acc = EVRC_MIN_32;
+    best->scale = 1;
+    Word16 lag = lo;
+    for (Word16 k = lo; k <= hi; k++) {
+        scaled_sum c = block_sum(x, x + k, n - k);
+        if (sum_beats(c, *best)) {
+            *best = c;
+            lag = k;
+        }
+    }
+    return lag;
+}
+
+// Normalised correlation c / sqrt(e0 e1) of the window at delay d (Q15);
+// `at_least` makes a quotient equal to one saturate too.
+static Word16 pitch_gain(const Word16 *x, Word16 d, scaled_sum c, bool at_least)
+{
+    scaled_sum e1 = block_sum(x + d, x + d, PITCH_WIN - d);
+    scaled_sum e0 = block_sum(x, x, PITCH_WIN - d);
+    Word16 n1 = norm_l(e1.acc), n0 = norm_l(e0.acc);
+    Word32 p = L_mpy_ll(L_shl(e1.acc, n1), L_shl(e0.acc, n0));
+    Word16 np = norm_l(p);
+    Word16 q = evrc_sqrt(L_shl(p, np));
+    Word16 n = (Word16)(np + n1 + n0 - e0.scale - e1.scale);
+    Word32 den = (n & 1) ? L_mult(q, 23170) : L_deposit_h(q);
+    Word32 num = L_shl(c.acc, (Word16)(shr(n, 1) + c.scale));
+    if (den == 0 || num <= 0)
+        return 0;
+    if (num > den || (at_least && num == den))
+        return EVRC_MAX_16;
+    return round(L_divide(num, den));
+}
+
+void evrc_open_loop_pitch(evrc_pitch_state *ps, const Word16 *x, Word16 *delay, Word16 *beta)
+{
+    // Decimation by 4 after a 3-pole low-pass; only the newest 80 samples
+    // enter, the older half of the window was filtered by the previous search.
+    Word16 *dec = ps->dec;
+    Word16 *m = ps->decim_mem;
+    memmove(dec, dec + 20, 20 * sizeof(Word16));
+    const int16_t *c = evrc_tab_pitch_decim_filter;
+    for (int j = 0; j < 80; j++) {
+        Word32 w = L_shr(L_deposit_h(x[80 + j]), 4);
+        w = L_msu(w, m[0], c[0]);
+        w = L_msu(w, m[1], c[1]);
+        w = L_msu(w, m[2], c[2]);
+        w = L_shl(w, 2);
+        if ((j & 3) == 3) {
+            Word32 o = L_add(w, L_deposit_h(m[2]));
+            o = L_mac(o, m[0], -10224);
+            o = L_mac(o, m[1], -10224);
+            dec[20 + (j >> 2)] = round(L_shl(o, 1));
+        }
         m[2] = m[1];
         m[1] = m[0];
-        m[0] = y;
-        if ((n & (PITCH_DEC - 1)) == 0)
-            dec[nd++] = y;
+        m[0] = round(w);
     }
-    Word32 best = EVRC_MIN_32;
-    Word16 bd = EVRC_MIN_DELAY / PITCH_DEC;
-    for (Word16 d = EVRC_MIN_DELAY / PITCH_DEC; d <= EVRC_MAX_DELAY / PITCH_DEC; d++) {
-        Word32 r = 0;
-        for (int n = d; n < PITCH_DWIN; n++)
-            r = L_mac(r, dec[n], dec[n - d]);
-        if (r > best) {
-            best = r;
-            bd = d;
-        }
+
+    scaled_sum cd;
+    Word16 kd = best_lag(dec, EVRC_PITCH_DEC_LEN, PITCH_DMIN, PITCH_DMAX, &cd);
+    Word16 lg = ps->last_good_delay;
+    if (lg != 0 && abs_s(sub(lg, shl(kd, 2))) > 2) {
+        // A decimated peak near the last good delay wins unless the global
+        // one is clearly stronger.
+        Word16 lo = (Word16)((lg >> 2) - 2);
+        if (lo < PITCH_DMIN)
+            lo = PITCH_DMIN;
+        Word16 hi = (Word16)(lo + 4 > PITCH_DMAX ? PITCH_DMAX : lo + 4);
+        scaled_sum c2;
+        Word16 k2 = best_lag(dec, EVRC_PITCH_DEC_LEN, lo, hi, &c2);
+        Word32 b = L_mpy_ls(cd.acc, 27361);
+        if (c2.scale >= cd.scale ? L_shr(b, (Word16)(c2.scale - cd.scale)) < c2.acc
+                                 : b < L_shr(c2.acc, (Word16)(cd.scale - c2.scale)))
+            kd = k2;
     }
-    // Around the decimated peak the delay with the largest cross-correlation
-    // wins (the earlier one on a tie); its normalised correlation is the
-    // prediction gain.
-    Word16 bestd = EVRC_MIN_DELAY;
-    Word16 bg = -1;
-    Word32 bc = EVRC_MIN_32;
-    for (Word16 d = (Word16)(PITCH_DEC * bd - 3); d <= PITCH_DEC * bd + 3; d++) {
-        if (d < EVRC_MIN_DELAY || d > EVRC_MAX_DELAY)
-            continue;
-        pitch_corr c = full_corr(x, d);
-        if (bg < 0 || c.c > bc) {
-            bc = c.c;
-            bg = corr_gain(c);
-            bestd = d;
-        }
-    }
-    Word16 b = bg < 0 ? 0 : bg;
+
+    Word16 lo = (Word16)(4 * kd - 3 < EVRC_MIN_DELAY ? EVRC_MIN_DELAY : 4 * kd - 3);
+    Word16 hi = (Word16)(4 * kd + 3 > EVRC_MAX_DELAY ? EVRC_MAX_DELAY : 4 * kd + 3);
+    scaled_sum cf;
+    Word16 d = best_lag(x, PITCH_WIN, lo, hi, &cf);
+    Word16 b = pitch_gain(x, d, cf, false);
 
     // Stay with the last clearly periodic delay when the new one jumps away
     // from it and the old delay still predicts well enough.
-    if (ps->last_good_delay != 0) {
-        Word16 lg = ps->last_good_delay;
-        Word16 g2 = -1, d2 = lg;
-        Word32 c2 = EVRC_MIN_32;
-        for (Word16 d = (Word16)(lg - 6); d <= lg + 6; d++) {
-            if (d < EVRC_MIN_DELAY || d > EVRC_MAX_DELAY)
-                continue;
-            pitch_corr c = full_corr(x, d);
-            if (g2 < 0 || c.c > c2) {
-                c2 = c.c;
-                g2 = corr_gain(c);
-                d2 = d;
+    if (lg != 0) {
+        Word16 w1 = (Word16)(lg - 6 < EVRC_MIN_DELAY ? EVRC_MIN_DELAY : lg - 6);
+        Word16 w2 = (Word16)(lg + 6 > EVRC_MAX_DELAY ? EVRC_MAX_DELAY : lg + 6);
+        if (d > w2 || d < w1) {
+            scaled_sum c2;
+            Word16 d2 = best_lag(x, PITCH_WIN, w1, w2, &c2);
+            Word16 t = pitch_gain(x, d2, c2, true);
+            if ((d > w2 && shr(t, 1) > mult_r(9830, b)) ||
+                (d < w1 && shr(t, 1) > mult_r(19661, b))) {
+                d = d2;
+                b = t;
             }
-        }
-        Word16 half = shr(g2, 1);
-        if ((bestd > lg + 6 && half > mult(b, 9830)) || (bestd < lg - 6 && half > mult(b, 19661))) {
-            bestd = d2;
-            b = g2;
         }
     }
     if (b > 13107) {
-        ps->last_good_delay = bestd;
+        ps->last_good_delay = d;
         ps->last_beta = b;
     } else {
-        ps->last_beta = mult(ps->last_beta, 24576);
+        ps->last_beta = mult_r(24576, ps->last_beta);
         if (ps->last_beta < 9830)
             ps->last_good_delay = 0;
     }
-    *delay = bestd;
+    *delay = d;
     *beta = b;
 }
 
@@ -292,8 +325,9 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
         autocorr[j] = L_shr(autocorr[j], shift);
 
     // LPC flag: the synthesis filter's gain jumped by more than ten times.
+    // (The unexpanded coefficients in all three stages.)
     Word16 h[EVRC_IMPULSE_LEN];
-    evrc_impulse_response(h, pc, EVRC_WEIGHT_1_0, EVRC_WEIGHT_1_0);
+    evrc_weighted_impulse(h, pc, pc, pc);
     Word32 acc = 0;
     for (int n = 0; n < EVRC_SUBFRAME_MAX; n++)
         acc = L_add(acc, L_shr(L_mult(h[n], h[n]), 4));
@@ -304,14 +338,20 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     st->lpc_flag = t > 0 ? 1 : 0;
     st->frame_energy_prev = e;
 
-    memcpy(st->prev_lpc, st->lpc, sizeof st->lpc);
     evrc_weight(st->lpc, pc, EVRC_WEIGHT_0_994);
-    evrc_lpc_to_lsp(st->lsp, st->lpc, st->prev_lsp);
+    evrc_lpc_to_lsp(st->lsp, st->lpc);
 
     // Residual of both analysis frames: the oldest half with the previous
     // frame's filter, the coded frame with interpolated filters, the
     // look-ahead with this frame's.
-    residual_segment(st, 0, EVRC_LOOKAHEAD, st->prev_lpc);
+    // The oldest part is filtered again with the previous frame's LSPs
+    // converted back, from a zero memory (the far end's packets were made
+    // so; the previous frame's expanded coefficients differ in rounding).
+    Word16 old_lpc[EVRC_LPC_ORDER];
+    evrc_lsp_to_lpc(old_lpc, st->prev_lsp);
+    Word16 mem[EVRC_LPC_ORDER];
+    memset(mem, 0, sizeof mem);
+    evrc_enc_allzero(EVRC_RESIDUAL(st), st->speech + EVRC_LPC_ORDER, old_lpc, mem, EVRC_LOOKAHEAD);
     int start = EVRC_LOOKAHEAD;
     for (Word16 i = 0; i < EVRC_SUBFRAMES; i++) {
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
@@ -323,8 +363,8 @@ Word16 evrc_pre_encode(evrc_encoder *enc, const Word16 *samples, Word32 *autocor
     residual_segment(st, start, EVRC_LOOKAHEAD, st->lpc);
 
     Word16 d1, b1, d2, b2;
-    evrc_open_loop_pitch(&st->pitch, 0, EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD, &d1, &b1);
-    evrc_open_loop_pitch(&st->pitch, 1, EVRC_RESIDUAL(st) + 2 * EVRC_LOOKAHEAD, &d2, &b2);
+    evrc_open_loop_pitch(&st->pitch, EVRC_RESIDUAL(st) + EVRC_LOOKAHEAD, &d1, &b1);
+    evrc_open_loop_pitch(&st->pitch, EVRC_RESIDUAL(st) + 2 * EVRC_LOOKAHEAD, &d2, &b2);
     Word16 delay = d2, beta = b2;
     if (sub(b1, 13107) > b2) {
         if (abs_s(sub(d1, d2)) > 15) {

@@ -19,7 +19,7 @@ Word32 evrc_cos2pi(Word16 x);
 void evrc_lsp_to_lpc(Word16 *lpc, Word16 *lsp);
 
 // The 10 LPC coefficients (Q12) back to rising LSPs (Q15).
-void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc, const Word16 *prev_lsp);
+void evrc_lpc_to_lsp(Word16 *lsp, const Word16 *lpc);
 
 // LSPs of subframe 0, 1 or 2 between the previous and the current frame's
 // (weights 1/6, 1/2, 5/6; subframe 3 gives the current vector).

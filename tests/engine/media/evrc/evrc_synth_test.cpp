@@ -121,19 +121,39 @@ TEST(EvrcSynth, LspLpcRoundTrip)
     Word16 lsp[10], lpc[10], back[10];
     memcpy(lsp, evrc_tab_lsp_initial, sizeof lsp);
     evrc_lsp_to_lpc(lpc, lsp);
-    evrc_lpc_to_lsp(back, lpc, evrc_tab_lsp_initial);
+    evrc_lpc_to_lsp(back, lpc);
+    // The root search ends on a grid of 1704565 / 2^16 = 26 LSP units and
+    // takes the grid point nearer the root: half a step off at most.
     for (int k = 0; k < 10; k++)
-        EXPECT_NEAR(back[k], lsp[k], 4) << k;
+        EXPECT_NEAR(back[k], lsp[k], 13) << k;
     // A codebook vector from each half-rate split.
     const Word16 real[10] = {1838, 2254, 3831, 5436, 6247, 6956, 9764, 11491, 13058, 14587};
     memcpy(lsp, real, sizeof lsp);
     evrc_lsp_to_lpc(lpc, lsp);
     EXPECT_EQ(lpc[0], -4339); // A(z) coefficients in Q12
     EXPECT_EQ(lpc[9], 696);
-    Word16 prev[10] = {0};
-    evrc_lpc_to_lsp(back, lpc, prev);
+    evrc_lpc_to_lsp(back, lpc);
     for (int k = 0; k < 10; k++)
-        EXPECT_NEAR(back[k], real[k], 4) << k;
+        EXPECT_NEAR(back[k], real[k], 13) << k;
+}
+
+// LSPs that leave 0..0.5 are spread evenly between the clamped ends, in the
+// caller's vector, before the conversion.
+TEST(EvrcSynth, LspOutOfRangeRepairedInPlace)
+{
+    Word16 lsp[10] = {0, 2254, 3831, 5436, 6247, 6956, 9764, 11491, 13058, 16384};
+    Word16 lpc[10];
+    evrc_lsp_to_lpc(lpc, lsp);
+    EXPECT_EQ(lsp[0], 721);
+    Word16 step = (Word16)((2 * (16351 - 721) * 3277 + 32768) >> 16);
+    for (int k = 1; k < 10; k++)
+        EXPECT_EQ(lsp[k], lsp[k - 1] + step) << k;
+    Word16 again[10];
+    memcpy(again, lsp, sizeof again);
+    Word16 lpc2[10];
+    evrc_lsp_to_lpc(lpc2, again);
+    EXPECT_EQ(memcmp(again, lsp, sizeof again), 0); // a valid vector is left alone
+    EXPECT_EQ(memcmp(lpc, lpc2, sizeof lpc), 0);
 }
 
 TEST(EvrcSynth, FiltersInvertEachOther)
