@@ -18,6 +18,15 @@ function(ptt_gtest name)
     target_link_libraries(${name} PRIVATE ${T_LIBS} ptt_test_support GTest::gtest_main
                                           GTest::gmock Threads::Threads)
     ptt_warnings(${name})
+    # GCC 12 at -O3 inlines std::string's insert-at-front (a C string plus a
+    # std::string, common in test texts) and then reports an overlapping
+    # memcpy inside libstdc++ that cannot happen (GCC bug 105329, fixed in
+    # GCC 13). It stays a warning in test programs; the engine's own code
+    # keeps it as an error.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
+       AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+        target_compile_options(${name} PRIVATE -Wno-error=restrict)
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 RUN_SERIAL ${_serial})
 endfunction()

@@ -407,38 +407,107 @@ static list_lgli *member_lgli(cache *c, uint32_t gid, int create)
     return l;
 }
 
-static member_item *find_item(list *items, uint32_t uid)
+// The uid indexes of one group's member lists: the plain list's items and
+// the sorted list's entries. They point at records the lists own and are
+// changed together with the lists, so a lookup by uid never walks them.
+typedef struct member_index {
+    map *items;   // uid -> member_item
+    map *entries; // uid -> member_entry
+} member_index;
+
+static void free_index(member_index *idx)
 {
-    for (list_node *n = list_begin(items); n; n = list_next(n)) {
-        member_item *it = (member_item *)list_data_get(n);
-        if (it && it->uid == uid)
-            return it;
+    if (!idx)
+        return;
+    map_del(idx->items);
+    map_del(idx->entries);
+    free(idx);
+}
+
+static member_index *index_of(cache *c, uint32_t gid, int create)
+{
+    member_index *idx = (member_index *)map_access(c->member_indexes, gid);
+    if (!idx && create) {
+        idx = (member_index *)calloc(1, sizeof(*idx));
+        if (idx) {
+            idx->items = map_new();
+            idx->entries = map_new();
+        }
+        if (!idx || !idx->items || !idx->entries || map_insert(c->member_indexes, gid, idx) != 0) {
+            free_index(idx);
+            idx = NULL;
+        }
     }
-    return NULL;
+    return idx;
+}
+
+// Drops every item of gid's plain list and their index.
+static void clear_items(cache *c, uint32_t gid, list *items)
+{
+    free_item_list(items);
+    member_index *idx = index_of(c, gid, 0);
+    if (idx)
+        map_erase(idx->items);
+}
+
+static member_item *find_item(cache *c, uint32_t gid, uint32_t uid)
+{
+    member_index *idx = index_of(c, gid, 0);
+    return idx ? (member_item *)map_access(idx->items, uid) : NULL;
+}
+
+// Appends a new item for uid to gid's plain list; NULL when it cannot be
+// stored (nothing is then left behind).
+static member_item *add_item(cache *c, uint32_t gid, list *items, uint32_t uid)
+{
+    member_index *idx = index_of(c, gid, 1);
+    member_item *it = idx ? (member_item *)calloc(1, sizeof(*it)) : NULL;
+    if (!it)
+        return NULL;
+    it->uid = uid;
+    if (list_push_back(items, it) != 0) {
+        free(it);
+        return NULL;
+    }
+    if (map_insert(idx->items, uid, it) != 0) {
+        list_remove_at(items, list_end(items));
+        free(it);
+        return NULL;
+    }
+    return it;
+}
+
+static member_entry *find_entry(cache *c, uint32_t gid, uint32_t uid)
+{
+    member_index *idx = index_of(c, gid, 0);
+    return idx ? (member_entry *)map_access(idx->entries, uid) : NULL;
 }
 
 member_item *cache_get_group_entry(cache *c, uint32_t gid, uint32_t uid)
 {
-    list *items = c ? plain_list(c, gid, 0) : NULL;
-    return items ? find_item(items, uid) : NULL;
+    return c ? find_item(c, gid, uid) : NULL;
 }
 
-// Removes uid's entry from the sorted list; its ingroup, or -1 when there was
-// none.
-static int remove_entry(list_lgli *l, uint32_t uid)
+// Removes uid's entry from gid's sorted list; its ingroup, or -1 when there
+// was none.
+static int remove_entry(cache *c, uint32_t gid, list_lgli *l, uint32_t uid)
 {
-    member_entry *old = (member_entry *)lgli_find_by_id(l, uid);
+    member_entry *old = find_entry(c, gid, uid);
     if (!old)
         return -1;
     int ingroup = old->ingroup;
+    map_remove(index_of(c, gid, 0)->entries, uid);
     lgli_remove_by_id(l, uid, entry_segment(old), lgli_free_entry);
     return ingroup;
 }
 
-// Puts a fresh entry {uid, ingroup, copy of user} into its segment.
-static void insert_entry(cache *c, list_lgli *l, const cache_user *user, uint8_t ingroup)
+// Puts a fresh entry {uid, ingroup, copy of user} into its segment of gid's
+// sorted list.
+static void insert_entry(cache *c, uint32_t gid, list_lgli *l, const cache_user *user,
+                         uint8_t ingroup)
 {
-    member_entry *e = (member_entry *)calloc(1, sizeof(*e));
+    member_index *idx = index_of(c, gid, 1);
+    member_entry *e = idx ? (member_entry *)calloc(1, sizeof(*e)) : NULL;
     if (!e)
         return;
     e->uid = user->uid;
@@ -448,13 +517,29 @@ static void insert_entry(cache *c, list_lgli *l, const cache_user *user, uint8_t
         free(e);
         return;
     }
-    store_sorted(c, l, e, entry_segment(e), release_entry);
+    // An entry the list does not hold is freed by store_sorted and must not
+    // be indexed.
+    if (map_insert(idx->entries, e->uid, e) != 0) {
+        free_entry(e);
+        return;
+    }
+    if (store_sorted(c, l, e, entry_segment(e), release_entry) != 0)
+        map_remove(idx->entries, user->uid);
 }
 
-static void replace_entry(cache *c, list_lgli *l, const cache_user *user, int ingroup)
+static void replace_entry(cache *c, uint32_t gid, list_lgli *l, const cache_user *user, int ingroup)
 {
-    int old = remove_entry(l, user->uid);
-    insert_entry(c, l, user, (uint8_t)(ingroup >= 0 ? ingroup : (old > 0 ? old : 0)));
+    int old = remove_entry(c, gid, l, user->uid);
+    insert_entry(c, gid, l, user, (uint8_t)(ingroup >= 0 ? ingroup : (old > 0 ? old : 0)));
+}
+
+// Empties gid's sorted list and its index.
+static void clear_entries(cache *c, uint32_t gid, list_lgli *l)
+{
+    lgli_clear(l, lgli_free_entry);
+    member_index *idx = index_of(c, gid, 0);
+    if (idx)
+        map_erase(idx->entries);
 }
 
 // Stores the users of a version-1 member answer or of update_members: the
@@ -470,16 +555,10 @@ static void add_users(cache *c, uint32_t gid, Ptt__User *const *users, size_t n,
         cache_user *u = store_user(c, users[i], CACHE_FROM_GROUP_MEMBERS, gid, NULL);
         if (!u)
             continue;
-        if (items && !find_item(items, u->uid)) {
-            member_item *it = (member_item *)calloc(1, sizeof(*it));
-            if (it) {
-                it->uid = u->uid;
-                if (list_push_back(items, it) != 0)
-                    free(it);
-            }
-        }
+        if (items && !find_item(c, gid, u->uid))
+            (void)add_item(c, gid, items, u->uid);
         if (l)
-            replace_entry(c, l, u, -1);
+            replace_entry(c, gid, l, u, -1);
     }
 }
 
@@ -495,17 +574,17 @@ static HANDLER(cache_on_query_members_ack)
         list *items = plain_list(c, gm->gid, 1);
         if (!items || !member_lgli(c, gm->gid, 1))
             continue;
-        free_item_list(items);
+        clear_items(c, gm->gid, items);
         add_users(c, gm->gid, gm->members, gm->n_members, NULL);
         LOG(c, HAL_LOG_VERBOSE, "query_membersack members:%d,n_ingroups:%d", (int)gm->n_members,
             (int)gm->n_ingroups);
         for (size_t k = 0; k < gm->n_ingroups; k++) {
-            member_item *it = find_item(items, gm->ingroups[k]);
+            member_item *it = find_item(c, gm->gid, gm->ingroups[k]);
             if (it)
                 it->ingroup = 1;
         }
         for (size_t k = 0; k < gm->n_outgroups; k++) {
-            member_item *it = find_item(items, gm->outgroups[k]);
+            member_item *it = find_item(c, gm->gid, gm->outgroups[k]);
             if (it)
                 it->ingroup = 0;
         }
@@ -529,8 +608,8 @@ static HANDLER(ptt_rr_querymembersack2)
         list_lgli *l = member_lgli(c, gid, 1);
         if (!items || !l)
             continue;
-        free_item_list(items);
-        lgli_clear(l, lgli_free_entry);
+        clear_items(c, gid, items);
+        clear_entries(c, gid, l);
         LOG(c, HAL_LOG_VERBOSE, "n_members is %d", (int)gm->n_members);
         uint64_t start = hal_clock_ms();
         for (size_t k = 0; k < gm->n_members; k++) {
@@ -539,22 +618,15 @@ static HANDLER(ptt_rr_querymembersack2)
             if (!u)
                 continue;
             uint8_t ingroup = m->has_ingroup ? (uint8_t)m->ingroup : 0;
-            member_item *it = find_item(items, u->uid);
-            if (!it) {
-                it = (member_item *)calloc(1, sizeof(*it));
-                if (it && list_push_back(items, it) != 0) {
-                    free(it);
-                    it = NULL;
-                }
-                if (it)
-                    it->uid = u->uid;
-            }
+            member_item *it = find_item(c, gid, u->uid);
+            if (!it)
+                it = add_item(c, gid, items, u->uid);
             if (it) {
                 it->ingroup = ingroup;
                 it->has_prior = (uint8_t)m->has_prior;
                 it->prior = (uint32_t)m->prior;
             }
-            replace_entry(c, l, u, ingroup);
+            replace_entry(c, gid, l, u, ingroup);
             LOG(c, HAL_LOG_VERBOSE,
                 "lgli_list gid: %d uid:%d uname:%s nstatus=%d ingroup %d online %d", (int)gid,
                 (int)u->uid, u->name, (int)u->online, ingroup, (int)u->online);
@@ -610,8 +682,8 @@ static void move_members(cache *c, uint32_t gid, const uint32_t *uids, size_t n,
             u->gid = gid;
             LOG(c, HAL_LOG_ERROR, "uid %d", (int)uids[i]);
         }
-        remove_entry(l, u->uid);
-        insert_entry(c, l, u, ingroup);
+        remove_entry(c, gid, l, u->uid);
+        insert_entry(c, gid, l, u, ingroup);
     }
 }
 
@@ -655,13 +727,15 @@ static HANDLER(flush_member_cb)
                 member_item *it = (member_item *)list_data_get(n);
                 if (it && it->uid == uid) {
                     list_remove_at(items, n);
+                    if (member_index *idx = index_of(c, gid, 0))
+                        map_remove(idx->items, uid);
                     free(it);
                     LOG(c, HAL_LOG_VERBOSE, "remove member:%d from group:%d", (int)uid, (int)gid);
                     break;
                 }
             }
             if (l)
-                lgli_remove_by_id(l, uid, -1, lgli_free_entry);
+                remove_entry(c, gid, l, uid);
             LOG(c, HAL_LOG_ERROR, "rm uid %d, gid %d", (int)uid, (int)gid);
         }
         for (size_t k = 0; k < ch->n_joined_members; k++)
@@ -797,12 +871,12 @@ struct refresh_arg {
     const cache_user *user;
 };
 
-static int refresh_in_group(const char *, uint32_t, void *data, void *arg)
+static int refresh_in_group(const char *, uint32_t gid, void *data, void *arg)
 {
     refresh_arg *r = (refresh_arg *)arg;
     list_lgli *l = (list_lgli *)data;
-    if (l && lgli_find_by_id(l, r->user->uid))
-        replace_entry(r->c, l, r->user, -1);
+    if (l && find_entry(r->c, gid, r->user->uid))
+        replace_entry(r->c, gid, l, r->user, -1);
     return HAL_CONTINUE;
 }
 
@@ -1142,6 +1216,7 @@ static void free_containers(cache *c)
     lgli_destroy(&c->contacts, lgli_free_user);
     map_del(c->member_lists);
     map_del(c->member_large_lists);
+    map_del(c->member_indexes);
     map_del(c->users);
     map_del(c->departments);
     list_del(c->newsheets);
@@ -1176,11 +1251,12 @@ cache *cache_new(lirko_t *engine)
     c->retired_departments = list_new();
     c->myself = (cache_user *)calloc(1, sizeof(*c->myself));
     c->member_large_lists = map_new();
+    c->member_indexes = map_new();
     c->contacts = lgli_new(LGLI_KIND_CONTACT, c->log);
     c->groups = lgli_new(LGLI_KIND_GROUP, c->log);
     if (!c->watch_group_ids || !c->member_lists || !c->newsheets || !c->request_contacts ||
         !c->users || !c->departments || !c->retired_departments || !c->myself ||
-        !c->member_large_lists || !c->contacts || !c->groups) {
+        !c->member_large_lists || !c->member_indexes || !c->contacts || !c->groups) {
         free_containers(c);
         free(c);
         return NULL;
@@ -1215,6 +1291,12 @@ static int free_member_lgli_cb(const char *, uint32_t, void *data, void *)
     return HAL_CONTINUE;
 }
 
+static int free_index_cb(const char *, uint32_t, void *data, void *)
+{
+    free_index((member_index *)data);
+    return HAL_CONTINUE;
+}
+
 static int free_user_cb(const char *, uint32_t, void *data, void *)
 {
     free_user((cache_user *)data);
@@ -1231,6 +1313,8 @@ void cache_clear(cache *c)
     map_erase(c->member_lists);
     map_foreach(c->member_large_lists, free_member_lgli_cb, NULL);
     map_erase(c->member_large_lists);
+    map_foreach(c->member_indexes, free_index_cb, NULL);
+    map_erase(c->member_indexes);
     map_foreach(c->users, free_user_cb, NULL);
     map_erase(c->users);
     cache_retire_departments(c);

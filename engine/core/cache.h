@@ -151,6 +151,9 @@ typedef struct cache {
     uint32_t current_did;
     // The department records of the tree before the current one.
     list *retired_departments;
+    // gid -> the uid indexes of that group's two member lists (cache.cpp),
+    // so a member answer of thousands finds each member at once.
+    map *member_indexes;
 } cache;
 
 cache *cache_new(lirko_t *engine);

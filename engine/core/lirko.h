@@ -69,6 +69,9 @@ struct lirko_t {
     // failed start unwinds exactly what was done.
     uint8_t events_subscribed;
     uint8_t handlers_registered;
+    // Engine-clock second of the last group list the application forced a
+    // refresh of (0: never); such refreshes are at least 6 s apart.
+    uint32_t last_group_refresh;
 };
 
 // Makes the engine on dir (NULL: the library's directory): platform context

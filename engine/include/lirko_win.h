@@ -367,8 +367,9 @@ LIRKO_API department_t *lirko_win_get_department_by_did(uint32_t did);
  * Account and settings. Texts are UTF-8 unless said otherwise.
  */
 
-/* Saves account, password (stored as its digest) and role in custom.ini:
- * 0, or -1 when account or password is NULL. */
+/* Saves account, password (as given: [account] encrypted tells the saved
+ * login whether it is already the digest) and role in custom.ini: 0, or -1
+ * when account or password is NULL. */
 LIRKO_API int lirko_win_saveAccount(const char *account, const char *password, int role);
 /* Forgets the saved account: 0. */
 LIRKO_API int lirko_win_clearAccount(void);

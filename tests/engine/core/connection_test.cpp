@@ -151,6 +151,8 @@ int send_expecting(connection_t *c, const char *ack, double timeout, Expiries *e
 TEST_F(ConnectionTest, ThreeExpiredWatchersReconnectAndDataResetsTheCount)
 {
     login_online();
+    // The requests must stay unanswered for their watchers to expire.
+    server.ignore("ptt.rr.ChangeName");
     Expiries ex;
     // Two expire, then data arrives: the count starts again.
     on_looper([&] {
@@ -180,6 +182,8 @@ TEST_F(ConnectionTest, ThreeExpiredWatchersReconnectAndDataResetsTheCount)
 TEST_F(ConnectionTest, ExpiredLogoutWatchersNeverCountAndTiesKeepTheirOrder)
 {
     login_online();
+    // The requests must stay unanswered for their watchers to expire.
+    server.ignore("ptt.rr.ChangeName");
     Expiries ex;
     on_looper([&] {
         send_expecting(conn(), "ptt.rr.LogoutAck", 1.0, &ex);
