@@ -1,5 +1,6 @@
 #include "lirko_commands.h"
 
+#include "broadcast.h"
 #include "cache.h"
 #include "connection.h"
 #include "hal_ini.h"
@@ -300,4 +301,24 @@ void lirko_remove_boadcasts(lirko_t *engine, const uint32_t *ids, int count)
             }
         }
     }
+}
+
+int lirko_start_broadcast(lirko_t *engine, uint32_t id)
+{
+    if (!engine || !engine->broadcast)
+        return -1;
+    return broadcast_start_play(engine->broadcast, id);
+}
+
+void lirko_stop_broadcast(lirko_t *engine)
+{
+    if (engine && engine->broadcast)
+        broadcast_stop(engine->broadcast);
+}
+
+int lirko_send_mms(lirko_t *engine, const uint8_t *data, uint32_t length, const char *type_name)
+{
+    if (!engine || !engine->connection)
+        return -1;
+    return connection_send_mms(engine->connection, data, length, type_name);
 }

@@ -61,6 +61,12 @@ int lirko_get_broadcastlist(lirko_t *engine, newsheet **out);
 void lirko_clear_broadcastlist(lirko_t *engine);
 newsheet *lirko_get_broadcast(lirko_t *engine, uint32_t id);
 void lirko_remove_boadcasts(lirko_t *engine, const uint32_t *ids, int count);
+// Plays the stored newsheet with that id now; -1 without an engine or when it
+// cannot be played.
+int lirko_start_broadcast(lirko_t *engine, uint32_t id);
+// Stops the player whole (timers, sound, focus), so nothing it had queued
+// starts behind the caller's back.
+void lirko_stop_broadcast(lirko_t *engine);
 
 #ifdef __cplusplus
 }

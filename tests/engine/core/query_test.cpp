@@ -1,6 +1,7 @@
 // The engine's read operations over the directory and the talk state, the
 // watched-group operations and the commands that send one request, from
 // inside the engine.
+#include "broadcast.h"
 #include "cache.h"
 #include "lirko.h"
 #include "lirko_commands.h"
@@ -265,6 +266,18 @@ TEST_F(Queries, CommandsAndTheOfflineGate)
     EXPECT_EQ(text("ptt.rr.RemoveContacts"), "uids: 1001");
     EXPECT_EQ(server.count("ptt.rr.MakeContacts"), 2u);
     EXPECT_EQ(server.count("ptt.rr.ChangeName") + server.count("ptt.rr.ChangePassword"), 0u);
+
+    // Broadcast player commands and the hand-made frame.
+    EXPECT_EQ(lirko_start_broadcast(nullptr, 1), -1);
+    lirko_stop_broadcast(nullptr);
+    EXPECT_EQ(e.on_looper([&] { return lirko_start_broadcast(en, 424242); }), -1) << "no such id";
+    e.on_looper([&] {
+        lirko_stop_broadcast(en);
+        EXPECT_EQ(broadcast_pending_count(en->broadcast), 0u);
+        return 0;
+    });
+    EXPECT_EQ(lirko_send_mms(nullptr, (const uint8_t *)"x", 1, "ptt.rr.Dispatch"), -1);
+    EXPECT_EQ(e.on_looper([&] { return lirko_send_mms(en, nullptr, 4, "ptt.rr.Dispatch"); }), -1);
 
     // Small settings.
     char version[21];
