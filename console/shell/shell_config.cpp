@@ -29,7 +29,9 @@ QString shell_config_value(const QString &key)
     const QVariant v = store()->value(key);
     if (!v.isValid())
         return QString();
-    const QString text = v.toString();
+    // An unquoted value with a comma reads back as a list: it is still text.
+    const QString text =
+        v.type() == QVariant::StringList ? v.toStringList().join(QLatin1Char(',')) : v.toString();
     return text.isNull() ? QString(QLatin1String("")) : text;
 }
 

@@ -116,6 +116,9 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_QUICK_BACKEND", "software");
+    // No sound card in test runs.
+    if (qEnvironmentVariableIsEmpty("LIRKO_AUDIO"))
+        qputenv("LIRKO_AUDIO", "null");
     (void)CrashHandler::instance()->init(QString::fromLatin1(dir));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     int rc;

@@ -1,0 +1,6 @@
+#include "tarvex_main.h"
+
+int main(int argc, char **argv)
+{
+    return tarvex_main(argc, argv);
+}
