@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStringList>
 #include <QTextStream>
 
 namespace
@@ -13,6 +14,26 @@ namespace
 // from main to the main window's destructor.
 QFile g_log_file;
 uint32_t g_record_count = 0;
+// False from an unclaimed open to qtlog_claim: records wait in g_pending.
+bool g_claimed = true;
+QStringList g_pending;
+constexpr int k_pending_max = 10000;
+
+void write_record(const QString &record)
+{
+    if (g_record_count > QTLOG_WRAP_RECORDS) {
+        // Start again from an empty file; the record that wraps is kept.
+        g_log_file.resize(0);
+        g_log_file.seek(0);
+        g_record_count = 0;
+    }
+    QTextStream out(&g_log_file);
+    out.setCodec("UTF-8");
+    out << record;
+    out.flush();
+    g_log_file.flush();
+    g_record_count++;
+}
 
 QMutex &log_lock()
 {
@@ -38,21 +59,43 @@ const char *prefix_of(QtMsgType type)
 
 } // namespace
 
-bool qtlog_open(const QString &path)
+bool qtlog_open(const QString &path, bool claim)
 {
     QMutexLocker hold(&log_lock());
     if (g_log_file.isOpen())
         g_log_file.close();
     g_log_file.setFileName(path);
     g_record_count = 0;
-    // Truncated: an older, longer run must not leave its tail behind ours.
-    return g_log_file.open(QIODevice::ReadWrite | QIODevice::Truncate);
+    g_pending.clear();
+    g_claimed = false;
+    const bool opened = g_log_file.open(QIODevice::ReadWrite);
+    hold.unlock();
+    if (claim)
+        qtlog_claim();
+    return opened;
+}
+
+void qtlog_claim()
+{
+    QMutexLocker hold(&log_lock());
+    if (g_claimed)
+        return;
+    g_claimed = true;
+    // Emptied: an older, longer run must not leave its tail behind ours.
+    if (g_log_file.isOpen()) {
+        g_log_file.resize(0);
+        g_log_file.seek(0);
+        for (const QString &record : g_pending)
+            write_record(record);
+    }
+    g_pending.clear();
 }
 
 void qtlog_close()
 {
     QMutexLocker hold(&log_lock());
     g_log_file.close();
+    g_pending.clear();
 }
 
 void qtlog_install()
@@ -88,18 +131,12 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
                  text);
     if (!g_log_file.isOpen())
         return;
-    if (g_record_count > QTLOG_WRAP_RECORDS) {
-        // Start again from an empty file; the record that wraps is kept.
-        g_log_file.resize(0);
-        g_log_file.seek(0);
-        g_record_count = 0;
+    if (!g_claimed) {
+        if (g_pending.size() < k_pending_max)
+            g_pending.append(record);
+        return;
     }
-    QTextStream out(&g_log_file);
-    out.setCodec("UTF-8");
-    out << record;
-    out.flush();
-    g_log_file.flush();
-    g_record_count++;
+    write_record(record);
 }
 
 QString qtlog_where(const char *function, int line)

@@ -11,9 +11,13 @@
 // Records written before the file starts again from its beginning.
 constexpr uint32_t QTLOG_WRAP_RECORDS = 500000;
 
-// Opens (creates, truncates) the log file; a file that cannot be opened only
-// loses its records. Returns false in that case.
-bool qtlog_open(const QString &path = QStringLiteral("qtlog.txt"));
+// Opens (creates) the log file; a file that cannot be opened only loses its
+// records: false then. claim: empty it at once. Otherwise records wait in
+// memory until qtlog_claim, so a second start that ends at once (another
+// instance runs) leaves the running one's log alone.
+bool qtlog_open(const QString &path = QStringLiteral("qtlog.txt"), bool claim = true);
+// The log is this process's: empties the file and writes the waiting records.
+void qtlog_claim();
 // Closes the file under the handler's lock, so no record is cut in half.
 void qtlog_close();
 // Installs messageHandler as the process-wide Qt message handler.

@@ -25,7 +25,7 @@ void startup_store_arguments(int argc, char **argv)
 
 StartupFlags startup_prepare(int argc, char **argv)
 {
-    (void)qtlog_open();
+    (void)qtlog_open(QStringLiteral("qtlog.txt"), false);
     (void)CrashHandler::instance()->init(QStringLiteral("."));
     StartupFlags flags;
     flags.qtlog = startup_flag_on(shell_config_value(QStringLiteral("/Qt/qtlog/")));

@@ -14,5 +14,6 @@ struct StartupFlags {
 bool startup_flag_on(const QString &value);
 // Two or more arguments: user and password; a third: the role. Fewer: nothing.
 void startup_store_arguments(int argc, char **argv);
-// The steps before the application object, in their order.
+// The steps before the application object, in their order. The log file is
+// opened unclaimed: qtlog_claim once no other instance runs.
 StartupFlags startup_prepare(int argc, char **argv);

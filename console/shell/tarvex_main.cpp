@@ -1,6 +1,7 @@
 #include "tarvex_main.h"
 
 #include "mainwindow.h"
+#include "qtlog.h"
 #include "single_application.h"
 #include "startup.h"
 
@@ -21,6 +22,7 @@ int tarvex_main(int argc, char **argv)
     } else {
         app = std::make_unique<QApplication>(argc, argv);
     }
+    qtlog_claim();
     auto window = std::make_unique<MainWindow>();
     if (auto *single = qobject_cast<SingleApplication *>(app.get()))
         single->setWindow(window.get());

@@ -160,8 +160,9 @@ bool ConsoleRun::start(const QStringList &args)
     const std::string dir = m_folder.toStdString();
     ptt::test::write_file(dir + "/custom.ini", "[network]\ndns = " + m_server->dns_entry() + "\n");
     const QString config =
-        QStringLiteral("[Qt]\nqtlog=1\n\n[QT]\ntitle=%1\n\n[network]\nurl=%2\n")
-            .arg(QLatin1String(TITLE), m_http.url(QStringLiteral("/dispatcher.html")).toString());
+        QStringLiteral("[Qt]\nqtlog=1\n%3\n[QT]\ntitle=%1\n\n[network]\nurl=%2\n")
+            .arg(QLatin1String(TITLE), m_http.url(QStringLiteral("/dispatcher.html")).toString(),
+                 m_extraConfig);
     ptt::test::write_file(dir + "/config.ini", config.toStdString());
     QFile::link(QString::fromStdString(ptt::test::run_path("pinyin.code")),
                 m_folder + QStringLiteral("/pinyin.code"));
@@ -177,12 +178,32 @@ bool ConsoleRun::start(const QStringList &args)
     env.remove(QStringLiteral("QT_QUICK_BACKEND"));
     if (geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    m_env = env;
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_folder);
     m_process.setStandardOutputFile(m_folder + QStringLiteral("/tarvex.out"));
     m_process.setStandardErrorFile(m_folder + QStringLiteral("/tarvex.err"));
-    m_process.start(QString::fromStdString(ptt::test::run_path("tarvex")), args);
+    if (m_program.isEmpty())
+        m_program = QString::fromStdString(ptt::test::run_path("tarvex"));
+    m_process.start(m_program, args);
     return m_process.waitForStarted(10000);
+}
+
+bool ConsoleRun::runAgain(const QStringList &args, QByteArray *err, int *code, qint64 *ms)
+{
+    QProcess again;
+    again.setProcessEnvironment(m_env);
+    again.setWorkingDirectory(m_folder);
+    QElapsedTimer t;
+    again.start(m_program, args);
+    if (!again.waitForStarted(10000))
+        return false;
+    t.start();
+    const bool ended = again.waitForFinished(20000);
+    *ms = t.elapsed();
+    *err = again.readAllStandardError();
+    *code = again.exitStatus() == QProcess::NormalExit ? again.exitCode() : -1;
+    return ended;
 }
 
 QString ConsoleRun::qtlog() const

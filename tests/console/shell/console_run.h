@@ -54,13 +54,23 @@ class ConsoleRun
   public:
     static constexpr const char *TITLE = "Tarvex end to end";
 
-    // extra_config: more "key=value" lines for config.ini's sections, as
-    // pairs of section and line.
     ConsoleRun();
     ~ConsoleRun();
 
     bool start(const QStringList &args = {QStringLiteral("dispatcher"),
                                           QStringLiteral("dispatcher-pw")});
+    // Before start: more config.ini text, and the program to run (tarvex
+    // from the build when empty).
+    void setExtraConfig(const QString &text)
+    {
+        m_extraConfig = text;
+    }
+    void setProgram(const QString &path)
+    {
+        m_program = path;
+    }
+    // Runs the program once more in the same folder and display, to its end.
+    bool runAgain(const QStringList &args, QByteArray *err, int *code, qint64 *ms);
     ptt::test::PttServer &server()
     {
         return *m_server;
@@ -92,6 +102,9 @@ class ConsoleRun
     HttpServer m_http;
     QProcess m_process;
     QString m_folder;
+    QString m_extraConfig;
+    QString m_program;
+    QProcessEnvironment m_env;
 };
 
 } // namespace webtest

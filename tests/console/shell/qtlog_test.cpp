@@ -90,6 +90,29 @@ TEST(QtLog, OpenTruncatesAnOlderLog)
     EXPECT_TRUE(text.endsWith(QLatin1String("new\n\t")));
 }
 
+// A start that never claims the log (a second instance that ends at once)
+// leaves the running instance's log alone, whatever it logged; a claim
+// empties the file and writes what waited.
+TEST(QtLog, UnclaimedLogKeepsTheFileUntilClaimed)
+{
+    TempCwd cwd;
+    ASSERT_TRUE(ptt::test::write_file(cwd.file("qtlog.txt"), "running instance's records"));
+    ASSERT_TRUE(qtlog_open(QStringLiteral("qtlog.txt"), false));
+    log(QtWarningMsg, QStringLiteral("early\n"));
+    qtlog_close();
+    EXPECT_EQ(ptt::test::read_file(cwd.file("qtlog.txt")), "running instance's records");
+
+    ASSERT_TRUE(qtlog_open(QStringLiteral("qtlog.txt"), false));
+    log(QtWarningMsg, QStringLiteral("early\n"));
+    qtlog_claim();
+    log(QtDebugMsg, QStringLiteral("late\n"));
+    qtlog_close();
+    const QRegularExpression re(
+        QStringLiteral("^\\[Warning\\]  %1\\t early\\n\\t\\[Debug\\]  %1\\t late\\n\\t$")
+            .arg(QLatin1String(k_time)));
+    EXPECT_TRUE(re.match(log_text(cwd)).hasMatch()) << log_text(cwd).toStdString();
+}
+
 // Counter at the limit: that record is written; the next one starts an empty
 // file and is itself written; the one after it follows it.
 TEST(QtLog, WrapStartsAnEmptyFileAndKeepsTheWrappingRecord)
