@@ -258,6 +258,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    SHELL_LOG() << "closeEvent" << (m_webView != nullptr) << m_closing;
     if (m_webView == nullptr) {
         // No page to ask (the engine did not load): nothing to wait for.
         event->accept();
