@@ -1,3 +1,4 @@
+#include "sanitizer_options.h"
 #include "tarvex_main.h"
 
 int main(int argc, char **argv)

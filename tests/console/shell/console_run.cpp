@@ -137,6 +137,8 @@ ConsoleRun::ConsoleRun()
 {
     m_folder = work_dir() + QStringLiteral("/console");
     QDir().mkpath(m_folder);
+    // Also the runtime folder, which Qt wants private.
+    QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile page(
         QString::fromStdString(ptt::test::source_path("tests/fixtures/console/dispatcher.html")));
     if (page.open(QIODevice::ReadOnly))
@@ -146,6 +148,13 @@ ConsoleRun::ConsoleRun()
 
 ConsoleRun::~ConsoleRun()
 {
+    // A program that crashed or failed says why in its error output.
+    if (m_process.state() == QProcess::NotRunning &&
+        (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)) {
+        QFile err(m_folder + QStringLiteral("/tarvex.err"));
+        if (err.open(QIODevice::ReadOnly))
+            fprintf(stderr, "tarvex.err:\n%s\n", err.readAll().right(6000).constData());
+    }
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
         m_process.waitForFinished(10000);
@@ -176,6 +185,16 @@ bool ConsoleRun::start(const QStringList &args)
     env.insert(QStringLiteral("HOME"), m_folder);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_folder);
     env.remove(QStringLiteral("QT_QUICK_BACKEND"));
+    // No desktop session here: keep Qt off the accessibility bus.
+    env.insert(QStringLiteral("QT_ACCESSIBILITY"), QStringLiteral("0"));
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+#if defined(__SANITIZE_ADDRESS__)
+    // Memory errors end the program; leaks are not checked in it: a plugin
+    // that Qt unloads at exit leaves blocks no suppression can name.
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+#endif
     if (geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
     m_env = env;

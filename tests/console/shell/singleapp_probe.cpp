@@ -1,6 +1,7 @@
 // A program on the single-instance guard with a window that starts hidden:
 // prints "listening" once it guards, "shown" when another instance brings its
 // window up, and ends after a minute at the latest.
+#include "sanitizer_options.h"
 #include "single_application.h"
 
 #include <QEvent>

@@ -15,6 +15,13 @@ using ptt::test::TempCwd;
 namespace
 {
 
+// Under a sanitizer real time means nothing: the limits hold in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double k_time_scale = 10.0;
+#else
+constexpr double k_time_scale = 1.0;
+#endif
+
 class SingleApp : public ::testing::Test
 {
   protected:
@@ -76,7 +83,9 @@ class SingleApp : public ::testing::Test
         QElapsedTimer t;
         t.start();
         ASSERT_TRUE(second->waitForFinished(10000));
-        EXPECT_LT(t.elapsed(), 1000);
+        // Under a second on an idle machine; the bound leaves room for the
+        // web-engine tests that run beside this one.
+        EXPECT_LT(t.elapsed(), 3000 * k_time_scale);
         EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(second->exitCode(), 0);
         EXPECT_EQ(QString::fromLocal8Bit(second->readAllStandardError()),

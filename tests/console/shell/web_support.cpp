@@ -1,6 +1,7 @@
 #include "web_support.h"
 
 #include "crash_handler.h"
+#include "sanitizer_options.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -102,6 +103,9 @@ QString work_dir()
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests needs no application.
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
     auto cwd = std::make_unique<ptt::test::TempCwd>();
     webtest::g_cwd = cwd.get();
     const QByteArray dir = QByteArray::fromStdString(cwd->path());
