@@ -1,0 +1,137 @@
+// The RTMP layer's sessions on their own, against servers that refuse or
+// never answer: starts return at once, stops end blocking network calls,
+// and no event comes after Destory.
+#include "rtmp.h"
+#include "video_fixture.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+struct Events : RTMPGuesterEvent, RTMPHosterEvent {
+    std::atomic<int> ok{0}, failed{0}, closed{0}, other{0};
+    void OnRtmpStreamOK() override
+    {
+        ok++;
+    }
+    void OnRtmpStreamFailed(int) override
+    {
+        failed++;
+    }
+    void OnRtmpStreamClosed() override
+    {
+        closed++;
+    }
+    void OnRtmpFirstFrame(int, int) override
+    {
+        other++;
+    }
+    void OnRtmpVideoSource(bool) override
+    {
+        other++;
+    }
+    void OnRtmpStatus(int64_t) override
+    {
+        other++;
+    }
+    int Total() const
+    {
+        return ok + failed + closed + other;
+    }
+};
+
+// A loopback port that accepts connections and never says a word.
+class SilentServer
+{
+  public:
+    SilentServer()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+        listen(fd_, 8);
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer()
+    {
+        close(fd_);
+    }
+    std::string Url() const
+    {
+        return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/x";
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+template <typename F> std::chrono::milliseconds Timed(F f)
+{
+    auto t = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t);
+}
+
+TEST(RtmpSession, PlayOfARefusingServerFailsAndCloses)
+{
+    Events ev;
+    RTMPGuester *g = RTMPGuester::Create(ev);
+    ASSERT_NE(g, nullptr);
+    std::string url = "rtmp://127.0.0.1:" + std::to_string(vt::FreePort()) + "/live/x";
+    EXPECT_LT(Timed([&] { g->StartRtmpPlay(url.c_str(), 0); }), 500ms);
+    EXPECT_TRUE(vt::WaitFor([&] { return ev.closed == 1; }, 10s));
+    EXPECT_EQ(ev.failed, 1);
+    EXPECT_EQ(ev.ok, 0);
+    RTMPGuester::Destory(g);
+}
+
+TEST(RtmpSession, StopsEndASilentServersWaitAndNothingFollowsDestory)
+{
+    SilentServer server;
+    Events play_ev, push_ev;
+    RTMPGuester *g = RTMPGuester::Create(play_ev);
+    RTMPHoster *h = RTMPHoster::Create(push_ev);
+    ASSERT_NE(g, nullptr);
+    ASSERT_NE(h, nullptr);
+    setenv("VISTREL_TEST_DIR", "/tmp", 1); // the synthetic picture, never a camera
+    g->StartRtmpPlay(server.Url().c_str(), 0);
+    h->SetCodecType(7);
+    h->StartRtmpPush(server.Url().c_str());
+    EXPECT_EQ(h->GetCodecType(), 7);
+    std::this_thread::sleep_for(1s); // both are blocked in the handshake now
+    EXPECT_LT(Timed([&] { g->StopRtmpPlay(); }), 2s);
+    EXPECT_LT(Timed([&] { h->StopRtmpPush(); }), 2s);
+    // A stop is quiet: closed, not failed.
+    EXPECT_EQ(play_ev.closed, 1);
+    EXPECT_EQ(play_ev.failed, 0);
+    EXPECT_EQ(push_ev.closed, 1);
+    EXPECT_EQ(push_ev.failed, 0);
+    // Destory of a running session stops it first; nothing comes after it.
+    g->StartRtmpPlay(server.Url().c_str(), 0);
+    RTMPGuester::Destory(g);
+    int play_total = play_ev.Total(), push_total = push_ev.Total();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(play_ev.Total(), play_total);
+    RTMPHoster::Destory(h);
+    EXPECT_EQ(push_ev.Total(), push_total);
+    RTMPGuester::Destory(nullptr);
+    RTMPHoster::Destory(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,152 @@
+// Real peers for the live-video tests: Xvfb, nginx with its RTMP module, the
+// ffmpeg tool, and small X and WAV helpers. Everything runs on 127.0.0.1 in
+// a temporary folder and is ended by its PID.
+#ifndef VIDEO_FIXTURE_H
+#define VIDEO_FIXTURE_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace vt
+{
+
+// A child process; killed (SIGKILL) and reaped on destruction.
+class Child
+{
+  public:
+    Child() = default;
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    // argv[0] is looked up in PATH; output goes to log_path (or /dev/null).
+    bool Spawn(const std::vector<std::string> &argv, const std::string &log_path = "",
+               int keep_fd = -1);
+    void Kill();
+    // Waits up to `limit` for the child to end by itself; its exit status, or
+    // -1 when it was still running (it is then killed).
+    int Wait(std::chrono::milliseconds limit);
+    bool Running();
+    pid_t pid() const
+    {
+        return pid_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// A fresh temporary folder, removed with its contents.
+class TempDir
+{
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string &path() const
+    {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+};
+
+// Xvfb on a display number it picks itself (-displayfd).
+class Xvfb
+{
+  public:
+    bool Start();
+    void Kill()
+    {
+        child_.Kill();
+    }
+    const std::string &display() const
+    {
+        return display_;
+    }
+
+  private:
+    Child child_;
+    std::string display_;
+};
+
+// nginx, one process in the foreground, with one live RTMP application
+// "live" on a free loopback port.
+class Nginx
+{
+  public:
+    bool Start(const std::string &dir);
+    void Kill()
+    {
+        child_.Kill();
+    }
+    int port() const
+    {
+        return port_;
+    }
+    std::string Url(const std::string &stream) const;
+
+  private:
+    Child child_;
+    int port_ = 0;
+};
+
+// A port nobody listens on at the moment.
+int FreePort();
+
+// Runs a command to its end (bounded); its exit status and standard output.
+int RunCapture(const std::vector<std::string> &argv, std::string *out,
+               std::chrono::milliseconds limit);
+
+// Waits up to `limit`, polling `cond` every 20 ms.
+bool WaitFor(const std::function<bool()> &cond, std::chrono::milliseconds limit);
+
+struct Rgb {
+    int r, g, b;
+};
+bool Near(Rgb a, Rgb b, int tolerance = 16);
+std::string ToString(Rgb c);
+
+// Test-side X connection: windows and pixels.
+class XTest
+{
+  public:
+    bool Connect(const std::string &display);
+    ~XTest();
+    xcb_window_t CreateWindow(int x, int y, int w, int h);
+    void Resize(xcb_window_t w, int width, int height);
+    void Destroy(xcb_window_t w);
+    // Fills the window with black.
+    void Clear(xcb_window_t w, int width, int height);
+    // The pixel at (x, y), or {-1,-1,-1} when it cannot be read.
+    Rgb Pixel(xcb_window_t w, int x, int y);
+
+  private:
+    xcb_connection_t *conn_ = nullptr;
+    xcb_screen_t *screen_ = nullptr;
+    xcb_gcontext_t gc_ = 0;
+};
+
+// 16-bit PCM from a WAV file, first channel only.
+struct Wav {
+    int rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+};
+bool ReadWav(const std::string &path, Wav *wav);
+// Relative strength of `freq` in samples [from, from + n): 0 silence, about
+// 0.5 for a full-scale pure tone of that frequency.
+double ToneLevel(const Wav &wav, size_t from, size_t n, double freq);
+// Largest absolute sample in [from, from + n).
+int Peak(const Wav &wav, size_t from, size_t n);
+
+// The number of threads of this process.
+int ThreadCount();
+
+} // namespace vt
+
+#endif

@@ -1,0 +1,292 @@
+// End to end: libVistrel.so through its public header against nginx's RTMP
+// module, the ffmpeg tool as publisher and prober, and Xvfb, all on loopback.
+#include "rtc/logging.h"
+#include "video_fixture.h"
+#include "vistrel.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+using vt::Rgb;
+
+namespace
+{
+
+const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255},
+    kBlack{0, 0, 0};
+
+// How long a call took.
+template <typename F> std::chrono::milliseconds Timed(F f)
+{
+    auto t = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 t);
+}
+
+// Tone and silence of a play session's WAV, in 100 ms blocks.
+struct AudioShape {
+    std::vector<bool> tone, silent;
+};
+AudioShape Shape(const vt::Wav &w)
+{
+    AudioShape s;
+    size_t block = static_cast<size_t>(w.rate / 10);
+    for (size_t at = 0; block && at + block <= w.samples.size(); at += block) {
+        s.tone.push_back(vt::ToneLevel(w, at, block, 440) > 0.02);
+        s.silent.push_back(vt::Peak(w, at, block) < 64);
+    }
+    return s;
+}
+
+size_t FileSize(const std::string &path)
+{
+    std::error_code ec;
+    auto n = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<size_t>(n);
+}
+
+TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
+{
+    vt::TempDir tmp;
+    const std::string dir = tmp.path();
+    rtc::LogMessage::SetLogFolderForTesting(dir);
+    vt::Xvfb xvfb;
+    ASSERT_TRUE(xvfb.Start());
+    setenv("DISPLAY", xvfb.display().c_str(), 1);
+    setenv("VISTREL_TEST_DIR", dir.c_str(), 1);
+    vt::Nginx nginx;
+    ASSERT_TRUE(nginx.Start(dir)) << "nginx did not listen";
+    vt::XTest x;
+    ASSERT_TRUE(x.Connect(xvfb.display()));
+    const int threads_at_start = vt::ThreadCount();
+
+    IAvVistrel *av = CreateLiveInstance();
+    ASSERT_NE(av, nullptr);
+    const std::string url = nginx.Url("cam");
+
+    // Pull first, then publish: left half red and right half blue for the
+    // first seconds, then all red, with a 440 Hz tone throughout.
+    xcb_window_t a = x.CreateWindow(0, 0, 320, 180);
+    xcb_window_t b = x.CreateWindow(700, 0, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(a, url), 0);
+    vt::Child publisher;
+    ASSERT_TRUE(
+        publisher.Spawn({"ffmpeg",
+                         "-hide_banner",
+                         "-loglevel",
+                         "error",
+                         "-re",
+                         "-f",
+                         "lavfi",
+                         "-i",
+                         "color=c=red:s=320x180:r=25:d=60[a];color=c=blue:s=160x180:r=25:d=3[b];"
+                         "[a][b]overlay=x=160:eof_action=pass",
+                         "-f",
+                         "lavfi",
+                         "-i",
+                         "sine=frequency=440:sample_rate=44100:duration=60",
+                         "-c:v",
+                         "libx264",
+                         "-preset",
+                         "veryfast",
+                         "-tune",
+                         "zerolatency",
+                         "-g",
+                         "25",
+                         "-pix_fmt",
+                         "yuv420p",
+                         "-c:a",
+                         "aac",
+                         "-b:a",
+                         "64k",
+                         "-f",
+                         "flv",
+                         url},
+                        dir + "/publisher.log"));
+
+    // The picture, at the window's size, from the first key frame on.
+    Rgb left{}, right{};
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            left = x.Pixel(a, 40, 90);
+            right = x.Pixel(a, 280, 90);
+            return vt::Near(left, kRed) && vt::Near(right, kBlue);
+        },
+        10s))
+        << "left " << vt::ToString(left) << " right " << vt::ToString(right);
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(a, 280, 90), kRed); }, 10s));
+
+    // A sound-less second play of the same stream, muted right after its start.
+    const std::string quiet_url = url + "?quiet=1";
+    ASSERT_EQ(av->StartPullRtmpStream(0, quiet_url), 0);
+    EXPECT_TRUE(av->SetPullStreamMute(quiet_url, true));
+
+    // The window doubles: the picture follows its new size.
+    x.Resize(a, 640, 360);
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            return vt::Near(x.Pixel(a, 634, 354), kRed) && vt::Near(x.Pixel(a, 5, 5), kRed) &&
+                   vt::Near(x.Pixel(a, 634, 5), kRed) && vt::Near(x.Pixel(a, 5, 354), kRed);
+        },
+        5s));
+
+    // Mute for a while; meanwhile move the picture to window b.
+    auto muted_at = std::chrono::steady_clock::now();
+    EXPECT_TRUE(av->SetPullStreamMute(url, true));
+    EXPECT_TRUE(av->UpdatePullVideoRender(b, url));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(b, 160, 90), kRed); }, 5s));
+    std::this_thread::sleep_for(200ms);
+    x.Clear(a, 640, 360);
+    for (int i = 0; i < 5; i++) {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_TRUE(vt::Near(x.Pixel(a, 320, 180), kBlack, 0)) << "window a was drawn into";
+    }
+    std::this_thread::sleep_until(muted_at + 1800ms);
+    EXPECT_TRUE(av->SetPullStreamMute(url, false));
+    std::this_thread::sleep_for(1500ms);
+
+    auto took = Timed([&] { EXPECT_EQ(av->StopPullRtmpStream(url), 0); });
+    EXPECT_LT(took, 2s);
+    EXPECT_EQ(av->StopPullRtmpStream(quiet_url), 0);
+    EXPECT_FALSE(av->SetPullStreamMute(url, false));
+
+    // Sound: tone, then at least a second of silence, then tone again.
+    vt::Wav wav;
+    ASSERT_TRUE(vt::ReadWav(dir + "/pull-1.wav", &wav));
+    AudioShape shape = Shape(wav);
+    size_t i = 0, n = shape.tone.size();
+    while (i < n && !shape.tone[i])
+        i++;
+    EXPECT_LT(i, n) << "no tone before the mute";
+    while (i < n && !shape.silent[i])
+        i++;
+    size_t silence = 0;
+    while (i < n && shape.silent[i])
+        i++, silence++;
+    EXPECT_GE(silence, 10u) << "silence after the mute, in 100 ms blocks";
+    size_t tone_after = 0;
+    for (; i < n; i++)
+        tone_after += shape.tone[i];
+    EXPECT_GE(tone_after, 5u) << "tone after the unmute, in 100 ms blocks";
+    // The play muted at its start wrote silence only.
+    vt::Wav quiet;
+    ASSERT_TRUE(vt::ReadWav(dir + "/pull-2.wav", &quiet));
+    EXPECT_GT(quiet.samples.size(), static_cast<size_t>(quiet.rate));
+    EXPECT_LT(vt::Peak(quiet, 0, quiet.samples.size()), 64);
+
+    // Push the synthetic picture, previewed in window p.
+    const std::string push_url = nginx.Url("me");
+    xcb_window_t p = x.CreateWindow(0, 400, 320, 180);
+    ASSERT_EQ(av->StartPushRtmpStream(p, push_url), 0);
+    EXPECT_EQ(av->StartPushRtmpStream(p, push_url), -1);
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            return vt::Near(x.Pixel(p, 80, 45), kRed) && vt::Near(x.Pixel(p, 240, 45), kGreen) &&
+                   vt::Near(x.Pixel(p, 80, 135), kBlue) && vt::Near(x.Pixel(p, 240, 135), kWhite);
+        },
+        10s))
+        << "preview " << vt::ToString(x.Pixel(p, 80, 45)) << vt::ToString(x.Pixel(p, 240, 45))
+        << vt::ToString(x.Pixel(p, 80, 135)) << vt::ToString(x.Pixel(p, 240, 135));
+    std::string probe;
+    EXPECT_EQ(
+        vt::RunCapture({"ffprobe", "-v", "error", "-rw_timeout", "5000000", "-analyzeduration",
+                        "1000000", "-select_streams", "v:0", "-show_entries",
+                        "stream=codec_name,width,height", "-of", "csv=p=0", push_url},
+                       &probe, 15s),
+        0);
+    EXPECT_EQ(probe.substr(0, probe.find('\n')), "h264,640,360");
+    const std::string frame_path = dir + "/frame.rgb";
+    EXPECT_EQ(vt::RunCapture({"ffmpeg", "-v", "error", "-rw_timeout", "5000000", "-analyzeduration",
+                              "1000000", "-i", push_url, "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-y", frame_path},
+                             nullptr, 15s),
+              0);
+    {
+        std::ifstream f(frame_path, std::ios::binary);
+        std::vector<uint8_t> rgb((std::istreambuf_iterator<char>(f)),
+                                 std::istreambuf_iterator<char>());
+        ASSERT_EQ(rgb.size(), 640u * 360 * 3);
+        auto at = [&](int px, int py) {
+            const uint8_t *q = &rgb[(static_cast<size_t>(py) * 640 + px) * 3];
+            return Rgb{q[0], q[1], q[2]};
+        };
+        EXPECT_TRUE(vt::Near(at(160, 90), kRed)) << vt::ToString(at(160, 90));
+        EXPECT_TRUE(vt::Near(at(480, 90), kGreen)) << vt::ToString(at(480, 90));
+        EXPECT_TRUE(vt::Near(at(160, 270), kBlue)) << vt::ToString(at(160, 270));
+        EXPECT_TRUE(vt::Near(at(480, 270), kWhite)) << vt::ToString(at(480, 270));
+    }
+    EXPECT_TRUE(av->UpdatePushVideoRender(b));
+    took = Timed([&] { EXPECT_EQ(av->StopPushRtmpStream(), 0); });
+    EXPECT_LT(took, 2s);
+    EXPECT_EQ(av->StopPushRtmpStream(), -1);
+    EXPECT_NE(vt::RunCapture({"ffprobe", "-v", "error", "-rw_timeout", "2000000", push_url},
+                             nullptr, 15s),
+              0)
+        << "the stream is still published";
+
+    // A stream never published: the stop still returns at once.
+    ASSERT_EQ(av->StartPullRtmpStream(b, nginx.Url("never")), 0);
+    std::this_thread::sleep_for(1s);
+    took = Timed([&] { av->StopPullRtmpStream(nginx.Url("never")); });
+    EXPECT_LT(took, 2s);
+
+    // The window goes first: drawing stops, the sound plays on, the stop returns.
+    xcb_window_t d = x.CreateWindow(400, 400, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(d, url), 0); // pull-4
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(d, 160, 90), kRed); }, 10s));
+    x.Destroy(d);
+    std::this_thread::sleep_for(300ms);
+    size_t size_then = FileSize(dir + "/pull-4.wav");
+    EXPECT_TRUE(vt::WaitFor([&] { return FileSize(dir + "/pull-4.wav") > size_then + 20000; }, 5s))
+        << "the sound stopped with the window";
+    // The publisher goes: the play ends by itself, quietly, and says so in the log.
+    publisher.Kill();
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            std::ifstream f(dir + "/log/kvvideo.log");
+            std::string log((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            return log.find("play " + url + ": the stream ended") != std::string::npos;
+        },
+        15s))
+        << "no end of stream in the log";
+    took = Timed([&] { av->StopPullRtmpStream(url); });
+    EXPECT_LT(took, 2s);
+
+    // The server dies mid-stream.
+    const std::string url2 = nginx.Url("cam2");
+    vt::Child publisher2;
+    ASSERT_TRUE(publisher2.Spawn({"ffmpeg",   "-hide_banner", "-loglevel",
+                                  "error",    "-re",          "-f",
+                                  "lavfi",    "-i",           "color=c=red:s=320x180:r=25:d=60",
+                                  "-c:v",     "libx264",      "-preset",
+                                  "veryfast", "-tune",        "zerolatency",
+                                  "-g",       "25",           "-pix_fmt",
+                                  "yuv420p",  "-f",           "flv",
+                                  url2},
+                                 dir + "/publisher2.log"));
+    xcb_window_t e = x.CreateWindow(400, 600, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(e, url2), 0);
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(e, 160, 90), kRed); }, 10s));
+    // The X server goes first: the session loses its drawing, the process lives on.
+    xvfb.Kill();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(av->UpdatePullVideoRender(e, url2));
+    std::this_thread::sleep_for(300ms);
+    nginx.Kill();
+    std::this_thread::sleep_for(300ms);
+    took = Timed([&] { av->StopPullRtmpStream(url2); });
+    EXPECT_LT(took, 2s);
+
+    ReleaseLiveInstance(&av);
+    EXPECT_EQ(av, nullptr);
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::ThreadCount() == threads_at_start; }, 3s))
+        << vt::ThreadCount() << " threads, " << threads_at_start << " at the start";
+}
+
+} // namespace
