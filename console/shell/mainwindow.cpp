@@ -3,6 +3,7 @@
 #include "lirko_win.h"
 #include "qtlog.h"
 #include "shell_config.h"
+#include "vistrel.h"
 #include "webview.h"
 
 #include <QApplication>
@@ -77,6 +78,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     SHELL_LOG() << "argrment " << QCoreApplication::arguments();
     g_main_window = this;
     setFocusPolicy(Qt::StrongFocus);
+
+    m_pAvVistrel = CreateLiveInstance();
+    if (m_pAvVistrel != nullptr) {
+        SHELL_LOG() << "m_pAvVistrel GetCompileVersion: etner";
+        const QString stamp = QString::fromStdString(m_pAvVistrel->GetCompileVersion());
+        SHELL_LOG() << "m_pAvVistrel GetCompileVersion: out";
+        SHELL_LOG() << "nembra build version: " << stamp;
+        SHELL_LOG() << "nembra version: "
+                    << QString::fromStdString(m_pAvVistrel->GetCompileVersion());
+    }
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QRect deskRect =
@@ -225,8 +236,13 @@ void MainWindow::onDownloadRequested(QWebEngineDownloadItem *download)
 
 MainWindow::~MainWindow()
 {
-    // Nothing may outlive what it talks to: pop-ups go with the page they
-    // came from, the engine stops calling before its adapter goes.
+    // Nothing may outlive what it talks to: the video goes while its windows
+    // exist, pop-ups go with the page they came from, and the engine stops
+    // calling before its adapter goes.
+    if (m_pAvVistrel != nullptr) {
+        SHELL_LOG() << "delete m_pAvVistrel";
+        ReleaseLiveInstance(&m_pAvVistrel);
+    }
     Webpopupwindow::closeAll();
     SHELL_LOG() << "MainWindow exit";
     if (m_engineLoaded)

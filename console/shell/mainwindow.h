@@ -9,9 +9,12 @@
 #include <QUrl>
 
 class CustomWebView;
+class IAvVistrel;
+
 class CustomWebEnginePage;
 class QWebChannel;
 class QWebEngineDownloadItem;
+class QWebEnginePage;
 
 // The engine's log priority from "/QT/log": missing gives 8; anything else is
 // read as a decimal integer (no number counts 0) and kept within 2..8.
@@ -67,12 +70,15 @@ class MainWindow : public QMainWindow
     void setupForm();
     void setupWebEngine();
     void connectWebEngine();
+
     void onDownloadRequested(QWebEngineDownloadItem *download);
 
     CustomWebView *m_webView = nullptr;
     CustomWebEnginePage *m_custom_webView = nullptr;
     int m_ignoreSslError = 1;
     QWebChannel *m_webChannel = nullptr;
+    IAvVistrel *m_pAvVistrel = nullptr;
+
     bool m_engineLoaded = false;
     bool m_closing = false;
 };

@@ -1,48 +1,30 @@
 #include "shell_config.h"
 
-#include <QSettings>
-#include <QTextCodec>
-#include <memory>
+#include "customconfig.h"
 
 namespace
 {
-
-// Owned by the GUI thread, from the first read to shell_config_release.
-std::unique_ptr<QSettings> g_settings;
-
-QSettings *store()
-{
-    if (!g_settings) {
-        g_settings =
-            std::make_unique<QSettings>(QStringLiteral("config.ini"), QSettings::IniFormat);
-        g_settings->setIniCodec(QTextCodec::codecForName("GB2312"));
-    }
-    return g_settings.get();
-}
-
+// GUI thread only: whether this module has made the store since its release.
+bool g_made = false;
 } // namespace
 
 QString shell_config_value(const QString &key)
 {
-    if (key.isNull())
-        return QString();
-    const QVariant v = store()->value(key);
-    if (!v.isValid())
-        return QString();
-    // An unquoted value with a comma reads back as a list: it is still text.
-    const QString text =
-        v.type() == QVariant::StringList ? v.toStringList().join(QLatin1Char(',')) : v.toString();
-    return text.isNull() ? QString(QLatin1String("")) : text;
+    g_made = true;
+    return CustomConfig::getInstance()->getValue(key);
 }
 
 void shell_config_set(const QString &key, const QString &value)
 {
-    if (key.isNull() || value.isNull())
-        return;
-    store()->setValue(key, value);
+    g_made = true;
+    CustomConfig::getInstance()->setValue(key, value);
 }
 
 void shell_config_release()
 {
-    g_settings.reset();
+    // The store clears its instance pointer in its destructor, so nothing
+    // hands out the deleted one.
+    if (g_made)
+        delete CustomConfig::getInstance();
+    g_made = false;
 }
