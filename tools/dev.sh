@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One entry point for developers and CI.
-#   tools/dev.sh run    install missing packages, build what the run needs, start the system
+#   tools/dev.sh run    install missing packages, build what the run needs, start the console
 #   tools/dev.sh test   install missing packages, build every variant, run the whole suite
 #   tools/dev.sh build  build the main tree only (no installs)
 set -euo pipefail
@@ -34,9 +34,9 @@ deps() {
     $sudo apt-get install -y -q --no-install-recommends $missing
 }
 
-# What the run command starts: the engine, its driver, the test server and
-# the engine's name table. The rest of the tree is not needed to run.
-RUN_TARGETS=(lirko lirko_cli ptt_server pinyin_code)
+# What the run command starts: the console (with the engine), the test server
+# and the engine's name table. The rest of the tree is not needed to run.
+RUN_TARGETS=(tarvex lirko ptt_server pinyin_code)
 
 configure() { # dir, extra cmake args...
     local dir=$1
@@ -93,7 +93,7 @@ run)
     deps
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build build -j "$JOBS" --target "${RUN_TARGETS[@]}"
-    exec "$ROOT/tools/run-main.sh" "$ROOT/build"
+    exec "$ROOT/tools/run-console.sh" "$ROOT/build"
     ;;
 build)
     configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -1,0 +1,351 @@
+#include "mainwindow.h"
+
+#include "lirko_win.h"
+#include "qtlog.h"
+#include "shell_config.h"
+#include "vistrel.h"
+#include "webview.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaType>
+#include <QProcess>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSslSocket>
+#include <QStatusBar>
+#include <QTextCodec>
+#include <QTimer>
+#include <QToolBar>
+#include <QWebChannel>
+#include <QWebEngineDownloadItem>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+// Two exports a given engine build may still lack: called only when present.
+extern "C" {
+__attribute__((weak)) int lirko_win_get_version(char *buf);
+__attribute__((weak)) int lirko_win_set_log_priority(int priority);
+}
+
+const char *const MAINWINDOW_DEFAULT_URL = "http://127.0.0.1:6262/Zorevuviri_ZI";
+
+namespace
+{
+
+// Set by the constructor on the GUI thread; read by the video windows.
+MainWindow *g_main_window = nullptr;
+float g_desktop_scale = 1.0f;
+
+} // namespace
+
+int mainwindow_log_priority(const QString &value)
+{
+    if (value.isNull())
+        return 8;
+    const int n = value.toInt(); // no number: 0
+    return n < 2 ? 2 : (n > 8 ? 8 : n);
+}
+
+QString mainwindow_title(const QString &value)
+{
+    return value.isNull() ? QStringLiteral("Tarvex Dispatch Console") : value;
+}
+
+QUrl mainwindow_page_url(const QString &value)
+{
+    return QUrl(value.isNull() ? QString::fromLatin1(MAINWINDOW_DEFAULT_URL) : value);
+}
+
+MainWindow *MainWindow::instance()
+{
+    return g_main_window;
+}
+
+float MainWindow::desktopScale()
+{
+    return g_desktop_scale;
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    setupForm();
+    SHELL_LOG() << "argrment " << QCoreApplication::arguments();
+    g_main_window = this;
+    setFocusPolicy(Qt::StrongFocus);
+
+    m_pAvVistrel = CreateLiveInstance();
+    if (m_pAvVistrel != nullptr) {
+        SHELL_LOG() << "m_pAvVistrel GetCompileVersion: etner";
+        const QString stamp = QString::fromStdString(m_pAvVistrel->GetCompileVersion());
+        SHELL_LOG() << "m_pAvVistrel GetCompileVersion: out";
+        SHELL_LOG() << "nembra build version: " << stamp;
+        SHELL_LOG() << "nembra version: "
+                    << QString::fromStdString(m_pAvVistrel->GetCompileVersion());
+    }
+
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect deskRect =
+        screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    SHELL_LOG() << "deskRect.width()" << deskRect.width();
+    g_desktop_scale = (float)(deskRect.width() / 1920.0);
+
+    // Queued engine signals carry these types.
+    qRegisterMetaType<LIRKO_ONLINE_STATUS>("LIRKO_ONLINE_STATUS");
+    qRegisterMetaType<unsigned int>("uid_t");
+    qRegisterMetaType<unsigned int>("gid_t");
+    qRegisterMetaType<unsigned char>("boolean");
+    qRegisterMetaType<quint64>("size_t");
+    qRegisterMetaType<quint64>("uint64_t");
+    qRegisterMetaType<unsigned int>("uint32_t");
+
+    const QString title = shell_config_value(QStringLiteral("/QT/title"));
+    SHELL_LOG() << "title" << title;
+    setWindowTitle(mainwindow_title(title));
+    const QString icon = shell_config_value(QStringLiteral("/QT/icon"));
+    setWindowIcon(QIcon(icon.isNull() ? QStringLiteral("icon/window_icon.ico") : icon));
+
+    const QString dir = QDir::currentPath();
+    SHELL_LOG() << "engine folder" << dir;
+    const int loaded = lirko_win_on_load(dir.toUtf8().constData());
+    if (loaded == -1) {
+        SHELL_LOG() << "load lirko_win-on_load fail";
+        return;
+    }
+    m_engineLoaded = true;
+    if (loaded == 0) {
+        SHELL_LOG() << "load lirko_win_on_load success";
+        char version[1024] = {0};
+        if (lirko_win_get_version != nullptr)
+            (void)lirko_win_get_version(version);
+        SHELL_LOG() << "poc_version version: " << QString::fromUtf8(version);
+        const int priority = mainwindow_log_priority(shell_config_value(QStringLiteral("/QT/log")));
+        SHELL_LOG() << "log level " << priority;
+        if (lirko_win_set_log_priority != nullptr)
+            (void)lirko_win_set_log_priority(priority);
+    }
+
+    setupWebEngine();
+    connectWebEngine();
+
+    const QString url = shell_config_value(QStringLiteral("/network/url"));
+    SHELL_LOG() << "load url: " << url;
+    const QUrl address = mainwindow_page_url(url);
+    m_custom_webView->setTrustedOrigin(address);
+    m_webView->load(address);
+    m_webView->show();
+    SHELL_LOG() << "ssl" << QSslSocket::supportsSsl() << QSslSocket::sslLibraryBuildVersionString()
+                << QSslSocket::sslLibraryVersionString();
+}
+
+void MainWindow::setupForm()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("MainWindow"));
+    resize(1141, 686);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHorizontalStretch(0);
+    policy.setVerticalStretch(0);
+    setSizePolicy(policy);
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    central->setSizePolicy(policy);
+    setCentralWidget(central);
+    auto *menu = new QMenuBar(this);
+    menu->setObjectName(QStringLiteral("menuBar"));
+    menu->setGeometry(QRect(0, 0, 1141, 23));
+    setMenuBar(menu);
+    auto *tools = new QToolBar(this);
+    tools->setObjectName(QStringLiteral("mainToolBar"));
+    addToolBar(Qt::TopToolBarArea, tools);
+    auto *status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("statusBar"));
+    setStatusBar(status);
+    setWindowTitle(QCoreApplication::translate("MainWindow", "MainWindow"));
+    QMetaObject::connectSlotsByName(this);
+}
+
+void MainWindow::setupWebEngine()
+{
+    m_webView = new CustomWebView(this);
+    qputenv("QTWEBENGINE_REMOTE_DEBUGGING", "7777");
+    SHELL_LOG() << "is_ignore_ssl_error " << m_ignoreSslError;
+    m_custom_webView = new CustomWebEnginePage(QWebEngineProfile::defaultProfile(), nullptr);
+    m_webView->setPage(m_custom_webView);
+
+    // The default and the global settings are one object: the default profile's.
+    QWebEngineSettings *defaults = QWebEngineProfile::defaultProfile()->settings();
+    defaults->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    defaults->setAttribute(QWebEngineSettings::JavascriptCanPaste, true);
+    defaults->setAttribute(QWebEngineSettings::AllowWindowActivationFromJavaScript, true);
+    defaults->setAttribute(QWebEngineSettings::AllowGeolocationOnInsecureOrigins, true);
+    defaults->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, true);
+    QWebEngineProfile::defaultProfile()->settings()->setAttribute(
+        QWebEngineSettings::PluginsEnabled, true);
+    defaults->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    m_webView->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    defaults->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+
+    m_webChannel = new QWebChannel(this);
+    m_webView->page()->setWebChannel(m_webChannel);
+    m_webView->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+}
+
+void MainWindow::connectWebEngine()
+{
+    // 1: the view is the timer's context, so a crash during teardown cannot
+    // reload a view that is gone.
+    connect(m_webView, &QWebEngineView::renderProcessTerminated, this, [this]() {
+        QTimer::singleShot(0, m_webView, [view = m_webView]() { view->reload(); });
+    });
+    // 2
+    connect(m_webView->page(), &QWebEnginePage::fullScreenRequested, this,
+            [this](QWebEngineFullScreenRequest request) {
+                request.accept();
+                if (request.toggleOn())
+                    showFullScreen();
+                else
+                    showMaximized();
+            });
+    // 3 and 4: answered twice, as ever; only the configured origin is granted.
+    for (int i = 0; i < 2; i++)
+        connect(m_webView->page(), &QWebEnginePage::featurePermissionRequested, this,
+                [this](const QUrl &origin, QWebEnginePage::Feature feature) {
+                    SHELL_LOG() << "featurePermissionRequested" << origin << feature;
+                    m_custom_webView->answerPermission(origin, feature);
+                });
+    // 5
+    connect(m_webView->page()->profile(), &QWebEngineProfile::downloadRequested, this,
+            &MainWindow::onDownloadRequested);
+}
+
+void MainWindow::onDownloadRequested(QWebEngineDownloadItem *download)
+{
+    if (m_webView == nullptr || download == nullptr || download->page() != m_webView->page())
+        return;
+    SHELL_LOG() << "downloadRequested sender: " << sender();
+    const QString caption =
+        QTextCodec::codecForName("GB2312")->toUnicode("\xc1\xed\xb4\xe6\xce\xaa");
+    (void)webhost_take_download(download, m_webView->page(), this, caption);
+}
+
+MainWindow::~MainWindow()
+{
+    // Nothing may outlive what it talks to: the video goes while its windows
+    // exist, pop-ups go with the page they came from, and the engine stops
+    // calling before its adapter goes.
+    if (m_pAvVistrel != nullptr) {
+        SHELL_LOG() << "delete m_pAvVistrel";
+        ReleaseLiveInstance(&m_pAvVistrel);
+    }
+    Webpopupwindow::closeAll();
+    SHELL_LOG() << "MainWindow exit";
+    if (m_engineLoaded)
+        lirko_win_on_unload();
+    if (m_custom_webView != nullptr) {
+        SHELL_LOG() << "delete m_custom_webView";
+        // The view must not hold a page that is gone.
+        if (m_webView != nullptr)
+            m_webView->setPage(nullptr);
+        delete m_custom_webView;
+        m_custom_webView = nullptr;
+    }
+    if (m_webView != nullptr) {
+        SHELL_LOG() << "delete m_webView";
+        delete m_webView;
+        m_webView = nullptr;
+    }
+    if (m_webChannel != nullptr) {
+        SHELL_LOG() << "delete m_webChannel";
+        delete m_webChannel;
+        m_webChannel = nullptr;
+    }
+    SHELL_LOG() << "delete m_ini";
+    shell_config_release();
+    if (g_main_window == this)
+        g_main_window = nullptr;
+    qtlog_close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    SHELL_LOG() << "closeEvent" << (m_webView != nullptr) << m_closing;
+    if (m_webView == nullptr) {
+        // No page to ask (the engine did not load): nothing to wait for.
+        event->accept();
+        QCoreApplication::quit();
+        return;
+    }
+    event->ignore();
+    if (m_closing)
+        return;
+    m_closing = true;
+    QTimer::singleShot(2000, this, []() { QCoreApplication::quit(); });
+}
+
+void MainWindow::onQtUpdate(const QString &data)
+{
+    SHELL_LOG() << "UI: QtUpdateSignal: " << data;
+    // From the working directory, never a program found along PATH.
+    const QString updater = QDir::current().absoluteFilePath(QStringLiteral("DevizaDuvuvi.exe"));
+    if (QProcess::startDetached(updater, {data}))
+        QTimer::singleShot(500, qApp, &QCoreApplication::quit);
+}
+
+void MainWindow::clean()
+{
+    SHELL_LOG() << "clean cache cookie";
+    if (m_webView == nullptr)
+        return;
+    QWebEngineProfile *profile = m_webView->page()->profile();
+    profile->clearHttpCache();
+    const QString path = profile->cachePath();
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    SHELL_LOG() << path;
+    const bool removed = dir.removeRecursively();
+    SHELL_LOG() << "removed" << removed;
+    if (!removed)
+        SHELL_LOG() << QString::fromUtf8("删除缓存目录失败！");
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8("最小化"));
+    menu.addAction(QString::fromUtf8("最大化"));
+    menu.addAction(QString::fromUtf8("关闭"));
+    menu.exec(event->globalPos());
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    if (m_webView != nullptr)
+        m_webView->resize(event->size());
+    QMainWindow::resizeEvent(event);
+}
+
+void MainWindow::SetShowScreen(int type)
+{
+    SHELL_LOG() << "UI: ShowMaxSignal: "
+                << "set show type " << type;
+    switch (type) {
+    case 1:
+        if (!isMaximized())
+            showMaximized();
+        break;
+    case 2:
+        if (!isMinimized())
+            showMinimized();
+        break;
+    default:
+        showNormal();
+        break;
+    }
+}

@@ -1,0 +1,84 @@
+// The console's one top-level window: it loads the engine, hosts the
+// dispatcher page with the native "context" object, dispatches engine events
+// and page requests, and takes everything down again in a fixed order.
+// Owner: main; it owns its widgets, the web objects and the engine's load.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+
+class CustomWebView;
+class IAvVistrel;
+
+class CustomWebEnginePage;
+class QWebChannel;
+class QWebEngineDownloadItem;
+class QWebEnginePage;
+
+// The engine's log priority from "/QT/log": missing gives 8; anything else is
+// read as a decimal integer (no number counts 0) and kept within 2..8.
+int mainwindow_log_priority(const QString &value);
+// Null gives the built-in title; any other value, empty too, is kept.
+QString mainwindow_title(const QString &value);
+// Null gives the built-in dispatcher address; any other value is kept.
+QUrl mainwindow_page_url(const QString &value);
+// The built-in dispatcher page address (a deployment setting).
+extern const char *const MAINWINDOW_DEFAULT_URL;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+  public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The process-wide main window (null before the constructor ran).
+    static MainWindow *instance();
+    // The primary screen's available width over 1920: page coordinates and
+    // the video windows' base sizes are multiplied by it.
+    static float desktopScale();
+
+    // False when the engine did not load: the window then has no view.
+    bool engineLoaded() const
+    {
+        return m_engineLoaded;
+    }
+    CustomWebView *webView() const
+    {
+        return m_webView;
+    }
+    // True between a close request and the quit two seconds later.
+    bool closing() const
+    {
+        return m_closing;
+    }
+
+  public slots:
+    void onQtUpdate(const QString &data);
+    void SetShowScreen(int type);
+
+  private slots:
+    void clean();
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+  private:
+    void setupForm();
+    void setupWebEngine();
+    void connectWebEngine();
+
+    void onDownloadRequested(QWebEngineDownloadItem *download);
+
+    CustomWebView *m_webView = nullptr;
+    CustomWebEnginePage *m_custom_webView = nullptr;
+    int m_ignoreSslError = 1;
+    QWebChannel *m_webChannel = nullptr;
+    IAvVistrel *m_pAvVistrel = nullptr;
+
+    bool m_engineLoaded = false;
+    bool m_closing = false;
+};

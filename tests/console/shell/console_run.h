@@ -1,0 +1,110 @@
+// The console program run as a dispatcher runs it, for end-to-end tests: its
+// own X server (Xvfb, 1920x1080), the test push-to-talk server in this
+// process, the test page from a loopback web server, and tarvex in a folder
+// of its own with custom.ini, config.ini and the account on its command line.
+#pragma once
+
+#include "ptt_server.h"
+#include "web_support.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <sys/types.h>
+
+namespace webtest
+{
+
+// One X server for one test: Xvfb names its display through -displayfd, so
+// parallel tests never race for a display number.
+class Xvfb
+{
+  public:
+    Xvfb();
+    ~Xvfb();
+    bool ok() const
+    {
+        return !m_display.isEmpty();
+    }
+    QString display() const
+    {
+        return m_display;
+    }
+    // Grabs the screen with ffmpeg's x11grab into path (PNG).
+    bool screenshot(const QString &path) const;
+    // Sends the top-level window titled title a close request (as a window
+    // manager's close button does). False when no such window exists.
+    bool closeWindow(const QString &title) const;
+
+  private:
+    pid_t m_pid = -1;
+    QString m_display;
+};
+
+// One page call as the page recorded it: console.warn("call NAME [args]").
+struct PageCall {
+    QString name;
+    QString args; // the JSON array text
+};
+
+class ConsoleRun
+{
+  public:
+    static constexpr const char *TITLE = "Tarvex end to end";
+
+    ConsoleRun();
+    ~ConsoleRun();
+
+    bool start(const QStringList &args = {QStringLiteral("dispatcher"),
+                                          QStringLiteral("dispatcher-pw")});
+    // Before start: more config.ini text, and the program to run (tarvex
+    // from the build when empty).
+    void setExtraConfig(const QString &text)
+    {
+        m_extraConfig = text;
+    }
+    void setProgram(const QString &path)
+    {
+        m_program = path;
+    }
+    // Runs the program once more in the same folder and display, to its end.
+    bool runAgain(const QStringList &args, QByteArray *err, int *code, qint64 *ms);
+    ptt::test::PttServer &server()
+    {
+        return *m_server;
+    }
+    Xvfb &x()
+    {
+        return m_x;
+    }
+    QProcess &process()
+    {
+        return m_process;
+    }
+    QString folder() const
+    {
+        return m_folder;
+    }
+    QString qtlog() const;
+    QList<PageCall> calls() const;
+    // Waits (running this process's loop) until qtlog.txt holds text.
+    bool waitLog(const QString &text, int ms = 30000) const;
+    // Waits until the page recorded a call of name; returns how many.
+    int waitCall(const QString &name, int count = 1, int ms = 30000) const;
+    // Waits for the program to end; true when it did within ms.
+    bool waitExit(int ms);
+
+  private:
+    Xvfb m_x;
+    std::unique_ptr<ptt::test::PttServer> m_server;
+    HttpServer m_http;
+    QProcess m_process;
+    QString m_folder;
+    QString m_extraConfig;
+    QString m_program;
+    QProcessEnvironment m_env;
+};
+
+} // namespace webtest

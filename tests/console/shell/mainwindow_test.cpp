@@ -1,0 +1,255 @@
+// The main window on the real engine library and web engine (offscreen).
+#include "lirko_win.h"
+#include "mainwindow.h"
+#include "shell_config.h"
+#include "test_support.h"
+#include "web_support.h"
+#include "webview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTextCodec>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <gtest/gtest.h>
+#include <memory>
+
+using webtest::spin_for;
+using webtest::spin_until;
+
+namespace
+{
+
+const QByteArray k_page = "<html><head><title>dispatcher</title></head><body>page</body></html>";
+
+void write_config(const std::vector<std::pair<QString, QString>> &values)
+{
+    shell_config_release();
+    QSettings s(QStringLiteral("config.ini"), QSettings::IniFormat);
+    s.setIniCodec(QTextCodec::codecForName("GB2312"));
+    s.clear();
+    for (const auto &kv : values)
+        s.setValue(kv.first, kv.second);
+}
+
+struct LoopRun {
+    qint64 ms;
+    int code; // 99: nothing quit it
+};
+
+// Runs the application's loop until it quits or ms pass.
+LoopRun run_loop(int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(ms);
+    const int code = QCoreApplication::exec();
+    return {t.elapsed(), code};
+}
+
+TEST(MainWindowValues, LogPriority)
+{
+    struct Case {
+        const char *value; // null: missing
+        int priority;
+    } cases[] = {{nullptr, 8}, {"1", 2},   {"2", 2}, {"5", 5}, {"8", 8},
+                 {"9", 8},     {"abc", 2}, {"", 2},  {"-3", 2}};
+    for (const Case &c : cases)
+        EXPECT_EQ(mainwindow_log_priority(c.value ? QString::fromLatin1(c.value) : QString()),
+                  c.priority)
+            << (c.value ? c.value : "(missing)");
+}
+
+TEST(MainWindowValues, TitleAndAddress)
+{
+    EXPECT_EQ(mainwindow_title(QString()), QStringLiteral("Tarvex Dispatch Console"));
+    EXPECT_EQ(mainwindow_title(QStringLiteral("")), QStringLiteral(""));
+    EXPECT_EQ(mainwindow_title(QStringLiteral("调度台")), QStringLiteral("调度台"));
+    const QUrl builtin = mainwindow_page_url(QString());
+    EXPECT_EQ(builtin.scheme(), QStringLiteral("http"));
+    EXPECT_EQ(builtin.port(), 6262);
+    EXPECT_EQ(builtin.path(), QStringLiteral("/Zorevuviri_ZI"));
+    EXPECT_EQ(mainwindow_page_url(QStringLiteral("https://d.example:1/x")),
+              QUrl(QStringLiteral("https://d.example:1/x")));
+}
+
+class MainWin : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        server.serve(QStringLiteral("/disp"), k_page);
+        QFile::remove(QStringLiteral("DevizaDuvuvi.exe"));
+    }
+    void TearDown() override
+    {
+        window.reset();
+        shell_config_release();
+    }
+    void make_window(const QString &title = QStringLiteral("调度台"))
+    {
+        std::vector<std::pair<QString, QString>> values = {
+            {QStringLiteral("/network/url"), server.url(QStringLiteral("/disp")).toString()}};
+        if (!title.isNull())
+            values.push_back({QStringLiteral("/QT/title"), title});
+        write_config(values);
+        window = std::make_unique<MainWindow>();
+        window->show();
+    }
+    bool page_loaded()
+    {
+        return window->webView() != nullptr && window->webView()->title() == "dispatcher";
+    }
+
+    webtest::HttpServer server;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWin, LoadsTheConfiguredPageWithTheChannel)
+{
+    make_window();
+    EXPECT_EQ(MainWindow::instance(), window.get());
+    EXPECT_TRUE(window->engineLoaded());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("调度台"));
+    ASSERT_NE(window->webView(), nullptr);
+    EXPECT_NE(window->webView()->page()->webChannel(), nullptr);
+    EXPECT_TRUE(spin_until([&] { return page_loaded(); }));
+    EXPECT_GT(MainWindow::desktopScale(), 0.0f);
+    window.reset();
+    EXPECT_EQ(MainWindow::instance(), nullptr);
+}
+
+TEST_F(MainWin, EmptyTitleStaysEmptyAndMissingTitleGivesTheDefault)
+{
+    make_window(QStringLiteral(""));
+    EXPECT_EQ(window->windowTitle(), QString());
+    window.reset();
+    make_window(QString());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarvex Dispatch Console"));
+}
+
+TEST_F(MainWin, MissingAddressLoadsTheBuiltInOne)
+{
+    write_config({});
+    window = std::make_unique<MainWindow>();
+    ASSERT_NE(window->webView(), nullptr);
+    EXPECT_TRUE(spin_until([&] { return !window->webView()->url().isEmpty(); }));
+    EXPECT_EQ(window->webView()->url(), QUrl(QString::fromLatin1(MAINWINDOW_DEFAULT_URL)));
+}
+
+// An engine loaded already makes the window's load fail: no view, and
+// closing quits at once.
+TEST_F(MainWin, FailedEngineLoadLeavesAWindowWithoutViewThatQuitsAtOnce)
+{
+    ASSERT_EQ(lirko_win_on_load(QDir::currentPath().toUtf8().constData()), 0);
+    make_window();
+    EXPECT_FALSE(window->engineLoaded());
+    EXPECT_EQ(window->webView(), nullptr);
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });
+    const LoopRun run = run_loop();
+    EXPECT_EQ(run.code, 0);
+    EXPECT_LT(run.ms, 1500);
+    window.reset();
+    lirko_win_on_unload();
+}
+
+TEST_F(MainWin, CloseWaitsTwoSecondsThenQuits)
+{
+    make_window();
+    ASSERT_TRUE(spin_until([&] { return page_loaded(); }));
+    bool up_at_1800 = false;
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });
+    QTimer::singleShot(1800, window.get(),
+                       [&] { up_at_1800 = window->isVisible() && window->closing(); });
+    const LoopRun run = run_loop();
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(up_at_1800);
+    EXPECT_GE(run.ms, 1900);
+    EXPECT_LT(run.ms, 3000);
+}
+
+TEST_F(MainWin, ShowScreenTypes)
+{
+    make_window();
+    struct Step {
+        int type;
+        Qt::WindowState state;
+    } steps[] = {{2, Qt::WindowMinimized}, {2, Qt::WindowMinimized}, {3, Qt::WindowNoState},
+                 {1, Qt::WindowMaximized}, {1, Qt::WindowMaximized}, {7, Qt::WindowNoState},
+                 {2, Qt::WindowMinimized}, {3, Qt::WindowNoState}};
+    for (const Step &s : steps) {
+        window->SetShowScreen(s.type);
+        spin_for(20);
+        EXPECT_EQ(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), s.state)
+            << "type " << s.type;
+    }
+}
+
+// The updater comes from the working directory only, never from PATH.
+TEST_F(MainWin, UpdaterFromTheWorkingDirectoryQuitsAfterHalfASecond)
+{
+    make_window();
+    const QString path_dir = webtest::work_dir() + QStringLiteral("/bin");
+    QDir().mkpath(path_dir);
+    const QByteArray script = "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran.txt\"\n";
+    {
+        QFile f(path_dir + QStringLiteral("/DevizaDuvuvi.exe"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(script);
+    }
+    QFile::setPermissions(path_dir + QStringLiteral("/DevizaDuvuvi.exe"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", path_dir.toUtf8() + ":" + qgetenv("PATH"));
+
+    QTimer::singleShot(0, window.get(), [this] { window->onQtUpdate(QStringLiteral("v2.1")); });
+    LoopRun run = run_loop(1500);
+    EXPECT_EQ(run.code, 99) << "an updater found along PATH was started";
+    EXPECT_FALSE(QFile::exists(path_dir + QStringLiteral("/ran.txt")));
+
+    ASSERT_TRUE(QFile::copy(path_dir + QStringLiteral("/DevizaDuvuvi.exe"),
+                            QStringLiteral("DevizaDuvuvi.exe")));
+    QTimer::singleShot(0, window.get(), [this] { window->onQtUpdate(QStringLiteral("v2.1")); });
+    run = run_loop(5000);
+    EXPECT_EQ(run.code, 0);
+    EXPECT_GE(run.ms, 450);
+    EXPECT_TRUE(spin_until([] { return QFile::exists(QStringLiteral("ran.txt")); }, 5000));
+    QFile ran(QStringLiteral("ran.txt"));
+    ASSERT_TRUE(ran.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ran.readAll(), QByteArray("v2.1\n"));
+}
+
+TEST_F(MainWin, CleanRemovesTheCacheFolder)
+{
+    make_window();
+    ASSERT_TRUE(spin_until([&] { return page_loaded(); }));
+    const QString cache = window->webView()->page()->profile()->cachePath();
+    QDir().mkpath(cache);
+    // The web engine may make the folder again at any time: a file of ours
+    // inside it shows that it went.
+    const QString marker = cache + QStringLiteral("/marker");
+    ASSERT_TRUE(ptt::test::write_file(marker.toStdString(), "x"));
+    QMetaObject::invokeMethod(window.get(), "clean");
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
+// Pop-ups go with the window that hosts their opener.
+TEST_F(MainWin, DestructionClosesThePopups)
+{
+    make_window();
+    ASSERT_TRUE(spin_until([&] { return page_loaded(); }));
+    window->webView()->page()->runJavaScript(
+        QStringLiteral("window.open('/disp', 'p', 'width=300,height=200,left=10,top=10')"));
+    ASSERT_TRUE(spin_until([] { return Webpopupwindow::openWindows().size() == 1; }));
+    window.reset();
+    EXPECT_TRUE(Webpopupwindow::openWindows().isEmpty());
+    spin_for(200);
+}
+
+} // namespace

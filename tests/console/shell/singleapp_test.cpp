@@ -1,0 +1,132 @@
+// The single-instance guard between real processes: a copy of a program on
+// the guard under a name of its own, so parallel runs never meet.
+#include "test_support.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QUuid>
+#include <gtest/gtest.h>
+#include <memory>
+
+using ptt::test::TempCwd;
+
+namespace
+{
+
+// Under a sanitizer real time means nothing: the limits hold in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double k_time_scale = 10.0;
+#else
+constexpr double k_time_scale = 1.0;
+#endif
+
+class SingleApp : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        name = QStringLiteral("tarvex-probe-") + QUuid::createUuid().toString(QUuid::Id128);
+        program = QString::fromStdString(cwd.file(name.toStdString()));
+        QFile::setPermissions(QString::fromStdString(cwd.path()),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(SINGLEAPP_PROBE), program));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    void TearDown() override
+    {
+        for (auto &p : running) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        QFile::remove(QDir::tempPath() + QLatin1Char('/') + name);
+    }
+
+    std::unique_ptr<QProcess> start(const QString &path)
+    {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // Qt warns on standard error without one; the test reads that stream.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(cwd.path()));
+        p->setProcessEnvironment(env);
+        p->start(path, QStringList());
+        EXPECT_TRUE(p->waitForStarted(10000));
+        return p;
+    }
+
+    // Reads the program's output until it holds word or the time runs out.
+    static bool wait_output(QProcess *p, QByteArray *seen, const char *word, int ms = 15000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!seen->contains(word) && t.elapsed() < ms) {
+            p->waitForReadyRead(100);
+            *seen += p->readAllStandardOutput();
+        }
+        return seen->contains(word);
+    }
+
+    QProcess *first_instance()
+    {
+        running.push_back(start(program));
+        QProcess *p = running.back().get();
+        EXPECT_TRUE(wait_output(p, &first_out, "listening"));
+        return p;
+    }
+
+    // A second start: ends by itself, says so, and returns 0 quickly.
+    void expect_refused(const QString &path)
+    {
+        auto second = start(path);
+        QElapsedTimer t;
+        t.start();
+        ASSERT_TRUE(second->waitForFinished(10000));
+        // Under a second on an idle machine; the bound leaves room for the
+        // web-engine tests that run beside this one.
+        EXPECT_LT(t.elapsed(), 3000 * k_time_scale);
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
+        EXPECT_EQ(QString::fromLocal8Bit(second->readAllStandardError()),
+                  name + QStringLiteral(" already running.\n"));
+        EXPECT_FALSE(second->readAllStandardOutput().contains("listening"));
+    }
+
+    TempCwd cwd;
+    QString name;
+    QString program;
+    QByteArray first_out;
+    std::vector<std::unique_ptr<QProcess>> running;
+};
+
+TEST_F(SingleApp, SecondInstanceEndsAndTheFirstIsShown)
+{
+    QProcess *first = first_instance();
+    EXPECT_FALSE(first_out.contains("shown"));
+    expect_refused(program);
+    EXPECT_TRUE(wait_output(first, &first_out, "shown"));
+    EXPECT_EQ(first->state(), QProcess::Running);
+}
+
+// The guard is named after the file the program really is.
+TEST_F(SingleApp, SymlinkResolvesToTheProgramsName)
+{
+    first_instance();
+    const QString link = QString::fromStdString(cwd.file("another-name"));
+    ASSERT_TRUE(QFile::link(program, link));
+    expect_refused(link);
+}
+
+TEST_F(SingleApp, StaleSocketOfAKilledInstanceDoesNotBlock)
+{
+    QProcess *first = first_instance();
+    first->kill(); // SIGKILL: the socket file stays behind
+    ASSERT_TRUE(first->waitForFinished(5000));
+    ASSERT_TRUE(QFile::exists(QDir::tempPath() + QLatin1Char('/') + name));
+    first_out.clear();
+    first_instance();
+    expect_refused(program);
+}
+
+} // namespace
