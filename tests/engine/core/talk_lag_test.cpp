@@ -1,6 +1,8 @@
 // A minute of talk between two engines keeps its mouth-to-ear lag: the
 // bursts of the first and of the last ten seconds arrive with the same
-// delay (within 20 ms), on the real clock.
+// delay, on the real clock. A lag that creeps (a queue that grows with every
+// late wake-up) gains seconds in a minute; one re-settled underflow on a busy
+// machine costs a frame or two, hence the 100 ms bound.
 #include "talk_lag.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,9 @@ using namespace ptt::test;
 
 TEST(TalkLag, AMinuteOfTalkKeepsItsLag)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a real-time lag check means nothing at a sanitizer's pace";
+#endif
     TempCwd cwd;
     RealTalk talk;
     std::string why;
@@ -23,7 +28,7 @@ TEST(TalkLag, AMinuteOfTalkKeepsItsLag)
     std::vector<double> lags = probe.lags(read_wav_samples(talk.out_path));
     ASSERT_GE(lags.size(), 58u);
     double first = mean(lags, 0, 10), last = mean(lags, lags.size() - 10, lags.size());
-    EXPECT_LE(std::fabs(last - first), 0.020) << "first " << first << " s, last " << last << " s";
+    EXPECT_LE(std::fabs(last - first), 0.100) << "first " << first << " s, last " << last << " s";
     RecordProperty("median_lag_ms", (int)lrint(median(lags) * 1000));
     if (getenv("PTT_PRINT_LAGS")) {
         for (double l : lags)
