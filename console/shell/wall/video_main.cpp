@@ -83,6 +83,9 @@ void VideoMain::FillVideoMian(const QVector<VideoWidget *> &tiles)
         m_grid->setSpacing(0);
         m_grid->setContentsMargins(0, 0, 0, 0);
     }
+    // Place the tiles now: their bars are placed from the tiles' positions
+    // before the next turn of the event loop.
+    m_grid->activate();
     qDebug() << "FillVideoMian: widget_num: --------------out" << n;
 }
 

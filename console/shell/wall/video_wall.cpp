@@ -215,6 +215,10 @@ int VideoWall::openvideowidget()
         if (e->url.isEmpty())
             continue;
         e->tile->show();
+        // The bar goes over its tile at once, not only after the wall moves.
+        e->top->resize(e->tile->width(), e->top->barHeight());
+        e->top->setName(e->userName, e->tile->width());
+        e->top->move(e->tile->mapToGlobal(QPoint(0, 0)));
         e->top->show();
         e->pulling = true;
         if (m_pAvVistrel)

@@ -115,6 +115,9 @@ class VideoWallTest : public QObject
         QCOMPARE(e[1]->url, QStringLiteral("rtmp://h/b"));
         QVERIFY(e[2]->url.isEmpty() && e[3]->url.isEmpty());
         QVERIFY(e[0]->pulling && e[1]->pulling && !e[2]->pulling);
+        QTRY_VERIFY(e[1]->top->isVisible());
+        QCOMPARE(e[1]->top->pos(), e[1]->tile->mapToGlobal(QPoint(0, 0)));
+        QCOMPARE(e[1]->top->width(), e[1]->tile->width());
         const QStringList calls = m_av->calls();
         QCOMPARE(calls.mid(calls.size() - 2),
                  (QStringList{"pull+ " + h(e[0]->tile) + " rtmp://h/a",
