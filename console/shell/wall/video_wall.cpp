@@ -183,6 +183,8 @@ void VideoWall::InitVideoWidget(int channelnum, const QStringList &urllist)
         e->top = new widgetTop(m_pullMainWidget);
         e->bottom = new widgetBottom(m_pullMainWidget);
         e->tile->setTopBar(e->top);
+        // The grid settles its tiles later than they open: bars follow them.
+        e->tile->installEventFilter(this);
         e->muted = true;
         e->index = i;
         e->url = urllist.value(i); // fewer URLs than channels: empty URLs
@@ -449,12 +451,8 @@ void VideoWall::onVideoFullscreenEvent(const QString &url)
 
 void VideoWall::placeBars()
 {
-    for (PullWidgetEntry *e : qAsConst(m_PullWigetVector)) {
-        const QPoint p = e->tile->mapToGlobal(QPoint(0, 0));
-        e->top->move(p);
-        e->bottom->move(p.x() + e->tile->width() - e->bottom->width(),
-                        p.y() + e->tile->height() - e->bottom->height());
-    }
+    for (PullWidgetEntry *e : qAsConst(m_PullWigetVector))
+        placeEntryBars(e);
 }
 
 void VideoWall::speakerStarted()
@@ -679,8 +677,24 @@ void VideoWall::closeVideoInformation()
     info->close();
 }
 
+void VideoWall::placeEntryBars(PullWidgetEntry *e)
+{
+    const QPoint p = e->tile->mapToGlobal(QPoint(0, 0));
+    e->top->move(p);
+    e->bottom->move(p.x() + e->tile->width() - e->bottom->width(),
+                    p.y() + e->tile->height() - e->bottom->height());
+}
+
 bool VideoWall::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) {
+        for (PullWidgetEntry *e : qAsConst(m_PullWigetVector)) {
+            if (e->tile == watched) {
+                placeEntryBars(e);
+                break;
+            }
+        }
+    }
     // A close from the window manager takes the same path as the close button.
     if (event->type() == QEvent::Close && watched == m_videoinformation.data()) {
         VideoInformation *info = m_videoinformation.data();

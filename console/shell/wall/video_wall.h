@@ -118,6 +118,7 @@ class VideoWall : public QObject, public VideoCallHost
 
   private:
     void nudgeContainer();
+    void placeEntryBars(PullWidgetEntry *e);
     void closeEntry(PullWidgetEntry *e, bool tellPage);
     void endSingleCallStreams();
     bool eventFilter(QObject *watched, QEvent *event) override;
