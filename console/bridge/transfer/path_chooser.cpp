@@ -13,3 +13,25 @@ QString DialogPathChooser::openFileName(const QString &caption, const QString &d
 {
     return QFileDialog::getOpenFileName(nullptr, caption, dir, filter);
 }
+
+void RoutedPathChooser::route(PathChooser *to)
+{
+    m_to = to;
+}
+
+PathChooser *RoutedPathChooser::target()
+{
+    return m_to ? m_to : &m_dialogs;
+}
+
+QString RoutedPathChooser::saveFileName(const QString &caption, const QString &proposed,
+                                        const QString &filter)
+{
+    return target()->saveFileName(caption, proposed, filter);
+}
+
+QString RoutedPathChooser::openFileName(const QString &caption, const QString &dir,
+                                        const QString &filter)
+{
+    return target()->openFileName(caption, dir, filter);
+}

@@ -24,3 +24,20 @@ class DialogPathChooser : public PathChooser
     QString openFileName(const QString &caption, const QString &dir,
                          const QString &filter) override;
 };
+
+// Asks the chooser it is routed to, or the dialogs while routed nowhere, so
+// an owner can replace the dialogs after its transfers were made.
+class RoutedPathChooser : public PathChooser
+{
+  public:
+    void route(PathChooser *to); // not owned; null: the dialogs
+    QString saveFileName(const QString &caption, const QString &proposed,
+                         const QString &filter) override;
+    QString openFileName(const QString &caption, const QString &dir,
+                         const QString &filter) override;
+
+  private:
+    PathChooser *target();
+    DialogPathChooser m_dialogs;
+    PathChooser *m_to = nullptr;
+};

@@ -575,7 +575,9 @@ class TransferTest : public QObject
     {
         QNetworkAccessManager nam;
         FixedChooser chooser;
-        VoiceUpload u(&nam, &chooser);
+        RoutedPathChooser routed; // what the page object hands its transfers
+        routed.route(&chooser);
+        VoiceUpload u(&nam, &routed);
         QCOMPARE(u.SelectFile(QString()), QStringLiteral("NULL"));
         QVERIFY(chooser.asked.isEmpty());
         QCOMPARE(u.SelectFile(QStringLiteral("")), QStringLiteral("NULL"));
