@@ -202,6 +202,34 @@ class TransferTest : public QObject
         QCOMPARE(transfer::flag(), 3);
     }
 
+    // A chunk that cannot be written, or an archive that cannot be made, is
+    // reported as an error, never as success.
+    void unwritableTargetsReportErrors()
+    {
+        TestHttpServer server;
+        server.route("/f.evrc", TestHttpServer::ok("data"));
+        QNetworkAccessManager nam;
+        FixedChooser chooser;
+        chooser.answer = m_home.filePath(QStringLiteral("no/such/folder/f.bin"));
+        SingleDownload d(&nam, &chooser, fakeEngine());
+        BulkDownload b(&nam, &chooser, fakeEngine());
+        Trace t;
+        t.watch(&d);
+        t.watch(&b);
+        QCOMPARE(d.DownLoad(server.url("/f.evrc"), "bin"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 4, 10000);
+        QCOMPARE(t.lines.mid(2),
+                 (QStringList{"status(Down Load complete,3)", "download(Down Load error,-1)"}));
+        t.lines.clear();
+        chooser.answer = m_home.path(); // a folder: no archive can be written there
+        QCOMPARE(b.DownLoadBulk(QStringLiteral("[{\"url\":\"%1\",\"fileName\":\"f.evrc\","
+                                               "\"outfileName\":\"f.wav\"}]")
+                                    .arg(server.url("/f.evrc"))),
+                 0);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"download(Down Load error,-1)"}, 10000);
+        QCOMPARE(transfer::flag(), 0);
+    }
+
     void bulkZipsTheConvertedRecordings_data()
     {
         QTest::addColumn<int>("bad");
