@@ -146,7 +146,7 @@ class TransferTest : public QObject
         QCOMPARE(chooser.filters, QStringList{QStringLiteral("*.bin")});
         // A transfer in progress refuses a second one without a word.
         QCOMPARE(d.DownLoad(server.url(QStringLiteral("/f.bin")), QStringLiteral("bin")), -1);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 4, 30000);
         QCOMPARE(t.lines,
                  (QStringList{"status(start download,1)", "status(Down Loading,2)",
                               "status(Down Load complete,3)", "download(Down load success,1)"}));
@@ -190,7 +190,7 @@ class TransferTest : public QObject
         Trace t;
         t.watch(&d);
         QCOMPARE(d.DownLoad(server.url(QStringLiteral("/f.bin")), QStringLiteral("bin")), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down Load error,-1)"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down Load error,-1)"), 30000);
         QTest::qWait(300);
         QCOMPARE(t.lines.count("download(Down Load error,-1)"), 1);
         QCOMPARE(t.lines.count("status(Down Load complete,3)"), 1);
@@ -217,7 +217,7 @@ class TransferTest : public QObject
         t.watch(&d);
         t.watch(&b);
         QCOMPARE(d.DownLoad(server.url("/f.evrc"), "bin"), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 4, 30000);
         QCOMPARE(t.lines.mid(2),
                  (QStringList{"status(Down Load complete,3)", "download(Down Load error,-1)"}));
         t.lines.clear();
@@ -226,7 +226,7 @@ class TransferTest : public QObject
                                                "\"outfileName\":\"f.wav\"}]")
                                     .arg(server.url("/f.evrc"))),
                  0);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"download(Down Load error,-1)"}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"download(Down Load error,-1)"}, 30000);
         QCOMPARE(transfer::flag(), 0);
     }
 
@@ -270,7 +270,7 @@ class TransferTest : public QObject
         QVERIFY(b.running());
         // A second bulk is refused until this one ends.
         QCOMPARE(b.DownLoadBulk(json), -1);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 30000);
         QCOMPARE(t.lines.first(), QStringLiteral("bulkend(%1)").arg(chooser.answer));
         QCOMPARE(transfer::flag(), 0);
         QVERIFY(!b.running());
@@ -317,14 +317,14 @@ class TransferTest : public QObject
         QCOMPARE(b.DownLoadBulk("[" + item("x", "/x.evrc") + "," + item("y", "/missing") + "," +
                                 item("z", "/x.evrc") + "]"),
                  0);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"download(Down Load error,-1)"}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"download(Down Load error,-1)"}, 30000);
         QVERIFY(!b.running());
         QCOMPARE(transfer::flag(), 3);
         QCOMPARE(server.count("/x.evrc"), 1);
         t.lines.clear();
 
         QCOMPARE(b.DownLoadBulk("[" + item("p", "/p.evrc") + "," + item("q", "/q.evrc") + "]"), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 30000);
         QTest::qWait(200);
         QCOMPARE(t.lines, QStringList{QStringLiteral("bulkend(%1)").arg(chooser.answer)});
         QCOMPARE(server.count("/p.evrc"), 1);
@@ -425,7 +425,7 @@ class TransferTest : public QObject
 
         QCOMPARE(d.PlayAudioOnLine(QString(), account, password), -1);
         QCOMPARE(d.PlayAudioOnLine(file + ".evrc", account, password), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(played.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(played.size(), 1, 30000);
         const TestHttpServer::Request &post = server.requests().first();
         QCOMPARE(post.method, QByteArray("POST"));
         QCOMPARE(post.path, QByteArray("/RecordWebService.asmx"));
@@ -486,7 +486,7 @@ class TransferTest : public QObject
         t.watch(&d);
         QCOMPARE(d.RecordTranscode(server.url("/dl/1234"), QStringLiteral("in.evrc"), QString()),
                  0);
-        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down load success,1)"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down load success,1)"), 30000);
         QCOMPARE(chooser.asked, QStringList{"x.wav"});
         QCOMPARE(readAll(dir.filePath(wav)), wavHeader(640) + coded);
         // The coded and PCM files beside it are gone.
@@ -532,7 +532,7 @@ class TransferTest : public QObject
                                     rec, 1500),
                  0);
         QCOMPARE(u.SendpRecordAudio(server.url("/up"), "{}", rec, 1500), -1); // one at a time
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"upload(Down load success,1)"}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines, QStringList{"upload(Down load success,1)"}, 30000);
         QCOMPARE(server.requests().size(), 1);
 
         const TestHttpServer::Request &req = server.requests().first();
@@ -592,7 +592,7 @@ class TransferTest : public QObject
         writeFile(dir.filePath("r.evrc"), "voice");
         QCOMPARE(u.SendpRecordAudio(server.url("/nope"), "not json", dir.filePath("r.evrc"), 10),
                  0);
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 30000);
         QTest::qWait(200);
         QCOMPARE(t.lines.size(), 1);
         QVERIFY(t.lines.first().startsWith("upload("));
@@ -663,11 +663,11 @@ class TransferTest : public QObject
                                     .arg(server.url("/slow.evrc"))),
                  -1); // the single download runs (flag 1)
         t.lines.clear();
-        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 10000); // "Down Loading"
+        QTRY_COMPARE_WITH_TIMEOUT(t.lines.size(), 1, 30000); // "Down Loading"
         pokeAll();                                           // a reply is held
         QCOMPARE(t.lines, QStringList{"status(Down Loading,2)"});
         QCOMPARE(transfer::flag(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down load success,1)"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.lines.contains("download(Down load success,1)"), 30000);
         QCOMPARE(readAll(chooser.answer), QByteArray("onetwo"));
         QCOMPARE(server.count("/slow.evrc"), 1);
     }

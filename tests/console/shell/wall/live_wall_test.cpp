@@ -111,7 +111,7 @@ class LiveWallTest : public QObject
 
         // The wall moves: the bars follow, the pictures stay in their tiles.
         VideoContainer::instance()->move(VideoContainer::instance()->pos() + QPoint(60, 40));
-        QTRY_COMPARE(e[0]->top->pos(), e[0]->tile->mapToGlobal(QPoint(0, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(e[0]->top->pos(), e[0]->tile->mapToGlobal(QPoint(0, 0)), 15000);
         QCOMPARE(e[1]->top->pos(), e[1]->tile->mapToGlobal(QPoint(0, 0)));
         QTRY_VERIFY_WITH_TIMEOUT(near(centre(e[1]->tile), Qt::blue), 10000);
     }

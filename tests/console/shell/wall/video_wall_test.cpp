@@ -115,7 +115,7 @@ class VideoWallTest : public QObject
         QCOMPARE(e[1]->url, QStringLiteral("rtmp://h/b"));
         QVERIFY(e[2]->url.isEmpty() && e[3]->url.isEmpty());
         QVERIFY(e[0]->pulling && e[1]->pulling && !e[2]->pulling);
-        QTRY_VERIFY(e[1]->top->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(e[1]->top->isVisible(), 15000);
         QCOMPARE(e[1]->top->pos(), e[1]->tile->mapToGlobal(QPoint(0, 0)));
         QCOMPARE(e[1]->top->width(), e[1]->tile->width());
         const QStringList calls = m_av->calls();
@@ -149,14 +149,14 @@ class VideoWallTest : public QObject
         // Both fast opens show their own bars, each at its tile's top-left.
         PullWidgetEntry *x = m_wall->entries()[0];
         PullWidgetEntry *y = m_wall->entries()[1];
-        QTRY_VERIFY(x->top->isVisible() && y->top->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(x->top->isVisible() && y->top->isVisible(), 15000);
         QCOMPARE(x->top->pos(), x->tile->mapToGlobal(QPoint(0, 0)));
         QCOMPARE(y->top->pos(), y->tile->mapToGlobal(QPoint(0, 0)));
         QCOMPARE(x->bottom->picker()->shownText(), x->bottom->picker()->list()->item(1)->text());
 
         // The bars follow the wall.
         VideoContainer::instance()->move(VideoContainer::instance()->pos() + QPoint(40, 30));
-        QTRY_COMPARE(x->top->pos(), x->tile->mapToGlobal(QPoint(0, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(x->top->pos(), x->tile->mapToGlobal(QPoint(0, 0)), 15000);
 
         m_av->clear();
         QCOMPARE(m_wall->closewidgetindex("rtmp://h/x"), 0);
@@ -232,7 +232,7 @@ class VideoWallTest : public QObject
         const QString pushA = h(a->pushTile), pullA = h(a->pullTile);
         m_wall->onStartVideoSingel("rtmp://h/pushB", "rtmp://h/pullB", "Bob", 0, 0, 1200, 800);
         videosignalmain *b = m_wall->singleCallWindow();
-        QTRY_COMPARE(m_av->calls().size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(m_av->calls().size(), 6, 15000);
         QCOMPARE(m_av->calls(),
                  (QStringList{"push+ " + pushA + " rtmp://h/pushA",
                               "pull+ " + pullA + " rtmp://h/pullA", "pull- rtmp://h/pullA", "push-",
@@ -270,13 +270,13 @@ class VideoWallTest : public QObject
     {
         m_wall = new VideoWall(m_main, VideoContainer::instance(), m_page, m_av);
         m_wall->onStartVideoSingel("rtmp://h/p", "rtmp://h/q", "Ann", 0, 0, 800, 600);
-        QTRY_COMPARE(m_av->calls().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_av->calls().size(), 2, 15000);
         m_wall->singleCallWindow()->close();
         QCOMPARE(m_av->calls().mid(2), (QStringList{"pull- rtmp://h/q", "push-"}));
         QCOMPARE(m_page->lines, QStringList{"CloseVideoSingel"});
         // A new call after it stops nothing twice.
         m_wall->onStartVideoSingel("rtmp://h/p2", "rtmp://h/q2", "Ann", 0, 0, 800, 600);
-        QTRY_COMPARE(m_av->calls().size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(m_av->calls().size(), 6, 15000);
         QVERIFY(m_av->calls().at(4).startsWith("push+ "));
     }
 
@@ -290,7 +290,7 @@ class VideoWallTest : public QObject
         QCOMPARE(first->titleLabel()->text(), QStringLiteral("One"));
         // A second request ends the first the one way every window ends.
         m_wall->onStartVideoInformation("rtmp://h/i2", "Two", 10, 20, 30, 255);
-        QTRY_VERIFY(first.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 15000);
         QCOMPARE(m_page->lines, QStringList{"videoinformationstop rtmp://h/i1"});
         QVERIFY(m_av->calls().contains("pull- rtmp://h/i1"));
         QPointer<VideoInformation> second = m_wall->videoInformation();
@@ -298,7 +298,7 @@ class VideoWallTest : public QObject
         QCOMPARE(m_av->calls().last(), QStringLiteral("mute rtmp://h/i2 0"));
         // A window-manager close stops the pull and tells the page.
         second->close();
-        QTRY_VERIFY(second.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(second.isNull(), 15000);
         QVERIFY(!m_wall->videoInformation());
         QCOMPARE(m_page->lines.last(), QStringLiteral("videoinformationstop rtmp://h/i2"));
         QCOMPARE(m_av->calls().last(), QStringLiteral("pull- rtmp://h/i2"));

@@ -364,7 +364,7 @@ class WallTest : public QObject
         info->closeButton()->click();
         QCOMPARE(closing.size(), 1);
         info->close(); // deletes itself
-        QTRY_VERIFY(info.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(info.isNull(), 15000);
     }
 
     void toastAndLanguage()
