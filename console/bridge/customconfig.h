@@ -1,0 +1,31 @@
+// The console's settings file, config.ini in the working directory: Qt's INI
+// syntax in GB2312, keys written "/section/key". Section and key names match
+// whatever their letter case, as they did where the file comes from.
+#pragma once
+
+#include <QString>
+
+class QSettings;
+
+class CustomConfig
+{
+  public:
+    // The process-wide store, made on first use; never null.
+    static CustomConfig *getInstance();
+    ~CustomConfig();
+
+    CustomConfig(const CustomConfig &) = delete;
+    CustomConfig &operator=(const CustomConfig &) = delete;
+
+    // Null for a null or missing key; an empty value stays empty, not null.
+    QString getValue(const QString &key);
+    // Writes only when neither key nor value is null.
+    void setValue(const QString &key, const QString &value);
+
+  private:
+    CustomConfig();
+    // The key spelled as the file already spells its section and name.
+    QString resolve(const QString &key);
+
+    QSettings *m_setting = nullptr;
+};
