@@ -127,5 +127,5 @@ class JsContextMediaTest : public QObject
     }
 };
 
-QTEST_MAIN(JsContextMediaTest)
+QTEST_GUILESS_MAIN(JsContextMediaTest)
 #include "jscontext_media_test.moc"
