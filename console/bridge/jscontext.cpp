@@ -97,6 +97,7 @@ JsContext::JsContext(QObject *parent) : QObject(parent)
     RegisterBridgeMetaTypes();
     m_network = new QNetworkAccessManager(this);
     m_config = CustomConfig::getInstance();
+    setUpTransfers();
     BRIDGE_LOG("JsContext") << "get Feltmark version: " << kVersion << " keepalive heat beat";
     m_readingFile.setFileName(QStringLiteral("./py.res"));
     bool opened = m_readingFile.open(QIODevice::ReadOnly | QIODevice::Text);
@@ -106,7 +107,10 @@ JsContext::JsContext(QObject *parent) : QObject(parent)
     m_readings = ParseReadingTable(m_readingFile.readAll());
 }
 
-JsContext::~JsContext() = default;
+JsContext::~JsContext()
+{
+    tearDownTransfers();
+}
 
 void JsContext::setStatementObserver(std::function<void(const QString &)> observer)
 {
@@ -848,6 +852,7 @@ int JsContext::StopRecordAudio()
     if (!m_recording)
         return -1;
     m_recording = false;
+    m_recordLength = static_cast<uint32_t>(QDateTime::currentMSecsSinceEpoch()) - m_recordStart;
     int r = lirko_win_stop_record();
     BRIDGE_LOG("JsContext") << "StopRecordAudio result " << r;
     return r;

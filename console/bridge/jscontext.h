@@ -19,9 +19,15 @@
 #include <cstdint>
 #include <functional>
 
+class BulkDownload;
 class CustomConfig;
+class PathChooser;
+class RoutedPathChooser;
 class QNetworkAccessManager;
+class QUrl;
 class QWebEnginePage;
+class SingleDownload;
+class VoiceUpload;
 
 class JsContext : public QObject
 {
@@ -36,6 +42,12 @@ class JsContext : public QObject
     {
         return m_readings;
     }
+
+    // Where the transfers ask for paths (a modal file dialog unless replaced;
+    // not owned).
+    void setPathChooser(PathChooser *chooser);
+    // The dispatcher page's address: the record service's host defaults to its host.
+    void setPageAddress(const QUrl &address);
 
     // Every statement handed to a page also goes to this observer (tests).
     static void setStatementObserver(std::function<void(const QString &)> observer);
@@ -220,6 +232,55 @@ class JsContext : public QObject
     int CloseSos(int uid, QString uuid);
     bool CheckRecordDevice();
 
+    // Recorded-voice transfers (jscontext_media.cpp).
+    int DownLoad(QString url, QString suffix);
+    int DownLoadBulk(QString json);
+    int parsejsonUrl(QString json);
+    int DownloadEx(QString url, QString fileName, QString outfileName);
+    int PlayAudioOnLine(QString fileName, QString account, QString password);
+    int PlayRecordOnLine(QString url, QString fileName, QString folder);
+    int PlayRecordOnLineEx();
+    int RecordTranscode(QString url, QString inputName, QString outputName);
+    qint64 PcmtoWav(QString pcmPath, QString wavPath);
+    int SendpRecordAudio(QString url, QString json);
+    QString SelectFile(QString select);
+    // Reply handlers: they act only for their own reply, never for the page.
+    void onReadyRead();
+    void onDownFinished();
+    void onError(int code);
+    void onHeadFinished();
+    void onPlayOnLineFinished();
+    void onRTCHeadFinished();
+    void onFinished();
+    void onDownExReadyRead();
+    void onDownExFinished();
+    void onDownExError(int code);
+    void onDownloadNext(QString url);
+    void onUploadFinished();
+    void OnUploadError(int code);
+
+    // Video and window commands (jscontext_media.cpp).
+    int startpullstream(int channelnum, QString jsonurl, int x, int y, int width, int heigh);
+    int parseStartPulljsonUrl(QString jsonurl);
+    int stoppullstream(QString jsonurl);
+    int startpullstreamindex(QString url, bool isStrongPull, QString username, QString size);
+    int stoppullstreamindex(QString url);
+    int stoppullstreamindexNocb(QString url);
+    int startvideosignel(QString pushurl, QString pullUrl, QString username, int x, int y,
+                         int width, int heigh);
+    int stopvideosignel(QString pushurl, QString pullUrl);
+    int startvideoinformation(QString pullUrl, QString titel, int red, int green, int blue,
+                              int trans);
+    int stopvideoinformation();
+    int startUpvideo(int x, int y, int width, int heigh);
+    int closevideocontainer();
+    int makevideoWindowTop();
+    int makewebWindowTop();
+    void SetShowScreen(int showtype);
+    int setlanguage(QString language);
+    int showTips(QString text);
+    int Settabeldata(QString qjson);
+
   private:
     void push(QWebEnginePage *page, PushId id, const QVariantList &args = {});
 
@@ -230,6 +291,17 @@ class JsContext : public QObject
     QString m_recordPath;
     bool m_recording = false;
     uint32_t m_recordStart = 0;
+    // The last recording's length in milliseconds, kept when it stopped.
+    qint64 m_recordLength = -1;
+
+    void setUpTransfers();
+    void tearDownTransfers();
+    RoutedPathChooser *m_chooser = nullptr;
+    SingleDownload *m_single = nullptr;
+    BulkDownload *m_bulk = nullptr;
+    VoiceUpload *m_upload = nullptr;
+    QStringList m_pullUrls;
+    QStringList m_stopUrls;
 };
 
 // A page's id as the engine takes it: a number truncated toward zero, cut to

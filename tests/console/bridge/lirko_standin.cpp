@@ -326,6 +326,11 @@ int lirko_win_record_play_audio(const char *path)
     Rec("lirko_win_record_play_audio", Str(path));
     return Result("lirko_win_record_play_audio");
 }
+int lirko_win_audio_coded_to_pcm(const char *in_path, const char *out_path)
+{
+    Rec("lirko_win_audio_coded_to_pcm", Str(in_path), Str(out_path));
+    return Result("lirko_win_audio_coded_to_pcm");
+}
 int lirko_win_record_stop_play_audio(void)
 {
     Rec("lirko_win_record_stop_play_audio");
