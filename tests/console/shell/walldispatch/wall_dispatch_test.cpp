@@ -1,7 +1,7 @@
 // The page object's video requests reach the wall, and the wall's endings
 // reach the page as statements.
+#include "../wall/fake_vistrel.h"
 #include "customconfig.h"
-#include "fake_vistrel.h"
 #include "jscontext.h"
 #include "language_control.h"
 #include "lirko_standin.h"
