@@ -27,12 +27,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
-// Two exports a given engine build may still lack: called only when present.
-extern "C" {
-__attribute__((weak)) int lirko_win_get_version(char *buf);
-__attribute__((weak)) int lirko_win_set_log_priority(int priority);
-}
-
 const char *const MAINWINDOW_DEFAULT_URL = "http://127.0.0.1:6262/Zorevuviri_ZI";
 
 namespace
@@ -121,13 +115,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     if (loaded == 0) {
         SHELL_LOG() << "load lirko_win_on_load success";
         char version[1024] = {0};
-        if (lirko_win_get_version != nullptr)
-            (void)lirko_win_get_version(version);
+        (void)lirko_win_get_version(version);
         SHELL_LOG() << "poc_version version: " << QString::fromUtf8(version);
         const int priority = mainwindow_log_priority(shell_config_value(QStringLiteral("/QT/log")));
         SHELL_LOG() << "log level " << priority;
-        if (lirko_win_set_log_priority != nullptr)
-            (void)lirko_win_set_log_priority(priority);
+        (void)lirko_win_set_log_priority(priority);
     }
 
     setupWebEngine();
