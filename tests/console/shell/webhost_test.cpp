@@ -257,6 +257,11 @@ TEST_F(WebHost, PermissionsOnlyForTheConfiguredOrigin)
     Webpopupwindow *popup = open_popup();
     ASSERT_NE(popup, nullptr);
     ASSERT_TRUE(spin_until([&] { return popup->view()->url().path() == QLatin1String("/popup"); }));
+    // The URL changes before the document is in: a request made earlier dies with the old one.
+    ASSERT_TRUE(spin_until([&] {
+        return js(popup->view()->page(), QStringLiteral("document.readyState")).toString() ==
+               QLatin1String("complete");
+    }));
     js(popup->view()->page(), ask);
     EXPECT_EQ(js_wait(popup->view()->page(), QStringLiteral("window.__perm")),
               QStringLiteral("granted"));
