@@ -166,18 +166,9 @@ static bool CanConnect(int port)
 bool Nginx::Start(const std::string &dir)
 {
     port_ = FreePort();
-    std::string conf = dir + "/nginx.conf";
-    {
-        std::ofstream f(conf);
-        f << "load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\n"
-          << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-          << "error_log " << dir << "/nginx-error.log info;\n"
-          << "pid " << dir << "/nginx.pid;\n"
-          << "events { worker_connections 256; }\n"
-          << "rtmp { server { listen 127.0.0.1:" << port_ << ";\n"
-          << "  application live { live on; } } }\n";
-    }
-    if (!child_.Spawn({"nginx", "-p", dir, "-c", conf}, dir + "/nginx.out"))
+    // The shared start-up script writes the configuration and becomes nginx.
+    if (!child_.Spawn({"bash", PTT_RTMP_SERVER_SCRIPT, dir, std::to_string(port_)},
+                      dir + "/nginx.out"))
         return false;
     return WaitFor([&] { return CanConnect(port_); }, std::chrono::seconds(10));
 }

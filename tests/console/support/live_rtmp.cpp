@@ -53,26 +53,11 @@ bool LiveRtmp::start()
     m_rtmpPort = freePort();
     m_httpPort = freePort();
     const QString dir = m_dir.path();
-    QFile conf(dir + "/nginx.conf");
-    if (!conf.open(QIODevice::WriteOnly))
-        return false;
-    conf.write(
-        QStringLiteral("load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\n"
-                       "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                       "error_log stderr info;\npid %1/nginx.pid;\n"
-                       "events { worker_connections 256; }\n"
-                       "rtmp { server { listen 127.0.0.1:%2; application live { live on; } } }\n"
-                       "http { access_log off;\n"
-                       "  server { listen 127.0.0.1:%3; location /stat { rtmp_stat all; } } }\n")
-            .arg(dir)
-            .arg(m_rtmpPort)
-            .arg(m_httpPort)
-            .toUtf8());
-    conf.close();
     m_nginx = std::make_unique<QProcess>();
     m_nginx->setProcessChannelMode(QProcess::MergedChannels);
     m_nginx->setStandardOutputFile(dir + "/nginx.log");
-    m_nginx->start("nginx", {"-e", "stderr", "-p", dir, "-c", dir + "/nginx.conf"});
+    m_nginx->start("bash", {QStringLiteral(PTT_RTMP_SERVER_SCRIPT), dir,
+                            QString::number(m_rtmpPort), QString::number(m_httpPort)});
     if (!m_nginx->waitForStarted(5000))
         return false;
     QElapsedTimer t;

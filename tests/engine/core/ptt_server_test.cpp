@@ -7,6 +7,7 @@
 #include "ptt_rr.pb-c.h"
 #include "ptt_server.h"
 #include "raw_client.h"
+#include "sos.pb-c.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -130,6 +131,54 @@ TEST(PttServerTest, KickoutAndCloseArriveTogether)
     EXPECT_TRUE(kick->has_reason_code);
     EXPECT_EQ(kick->reason_code, 3);
     EXPECT_EQ(c.next().name, ""); // then the close
+}
+
+// The scripted pushes carry their texts byte for byte (quotes, backslash,
+// line breaks, format markers) and go out in the order they were asked for.
+TEST(PttServerTest, ScriptedPushesArriveExactAndInOrder)
+{
+    PttServer server;
+    ASSERT_TRUE(server.start());
+    RawClient c(server.tcp_port());
+    ASSERT_TRUE(server.wait_clients(1));
+    const std::string name = "Eve \"x\" 'y' \\ %2\nz";
+    rename_user(server, 1001, name);
+    SosAlarmPush alarm;
+    alarm.uuid = 0x123456789ULL;
+    alarm.reporter = 1001;
+    alarm.gid = 2001;
+    alarm.address = "Main St 1\nBack door \"B\"";
+    push_sos_alarm(server, alarm);
+    flood_member_changes(server, 2001, 1002, 5);
+
+    Frame users = c.next();
+    ASSERT_EQ(users.name, "ptt.push.UsersChanged");
+    auto *u = reinterpret_cast<Ptt__Push__UsersChanged *>(users.msg.get());
+    ASSERT_EQ(u->n_users, 1u);
+    EXPECT_EQ(u->users[0]->uid, 1001u);
+    EXPECT_EQ(std::string(u->users[0]->name), name);
+    EXPECT_EQ(server.directory().users.at(1001).name, name);
+
+    Frame sos = c.next();
+    ASSERT_EQ(sos.name, "sos.AlarmNew");
+    auto *a = reinterpret_cast<Sos__AlarmNew *>(sos.msg.get())->alarm;
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->uuid, 0x123456789ULL);
+    EXPECT_EQ(a->reporter, 1001u);
+    EXPECT_EQ(a->gid, 2001u);
+    ASSERT_NE(a->location, nullptr);
+    EXPECT_EQ(std::string(a->location->address), alarm.address);
+
+    for (int i = 0; i < 5; i++) {
+        SCOPED_TRACE(i);
+        Frame f = c.next();
+        ASSERT_EQ(f.name, "ptt.push.MembersChanged");
+        auto *m = reinterpret_cast<Ptt__Push__MembersChanged *>(f.msg.get());
+        ASSERT_EQ(m->n_changes, 1u);
+        EXPECT_EQ(m->changes[0]->gid, 2001u);
+        EXPECT_EQ(m->changes[0]->n_left_members, i % 2 == 0 ? 1u : 0u);
+        EXPECT_EQ(m->changes[0]->n_joined_members, i % 2 == 0 ? 0u : 1u);
+    }
 }
 
 TEST(PttServerTest, AddressingNamesTheTcpPortInNetworkOrder)
