@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The console against the test push-to-talk server, as a dispatcher runs it:
 #   tools/run-console.sh [build-dir]
-# Starts ptt_server and a web server for the test page on 127.0.0.1, writes
-# custom.ini, config.ini and py.res into a fresh folder and starts tarvex
-# there, logged in as the test dispatcher through its command line. With a
+# Starts ptt_server, a web server for the test page and an RTMP server (nginx)
+# with a test stream published by ffmpeg, all on 127.0.0.1; writes custom.ini,
+# config.ini and py.res into a fresh folder and starts tarvex there, with the
+# test dispatcher's account on its command line. The page's buttons log in,
+# join, talk, open the video wall on the test stream and start a video call
+# (pushing "console", pulling the test stream). With a
 # display the window shows there; without one it runs under xvfb-run, a
 # screenshot is saved every few seconds, and the calls the console makes into
 # the page are printed as they reach qtlog.txt. Ctrl-C stops everything and
@@ -43,27 +46,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-run-XXXXXX")
 server_pid=""
 http_pid=""
 follow_pid=""
-
-start_server() {
-    (
-        trap '' INT
-        exec "$run/ptt_server" --ports-file "$work/ports"
-    ) >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$work/ports" ] && break
-        if ! kill -0 "$server_pid" 2>/dev/null; then
-            echo "ptt_server did not start:" >&2
-            cat "$work/server.log" >&2
-            return 1
-        fi
-        sleep 0.05
-    done
-    local udp tcp
-    read -r udp tcp <"$work/ports"
-    echo "ptt_server on 127.0.0.1: addressing udp $udp, signalling tcp $tcp"
-    printf '[network]\ndns = 127.0.0.1:%s\n' "$udp" >"$work/custom.ini"
-}
+nginx_pid=""
+stream_pid=""
+page_query=""
+# shellcheck source=tools/run-common.sh
+. "$root/tools/run-common.sh"
 
 # The test page from a folder of its own, on a free port.
 serve_page() {
@@ -83,7 +70,7 @@ serve_page() {
         cat "$work/http.log" >&2
         return 1
     fi
-    page="http://127.0.0.1:$port/dispatcher.html"
+    page="http://127.0.0.1:$port/dispatcher.html$page_query"
     echo "test page: $page"
 }
 
@@ -94,26 +81,60 @@ write_settings() {
     else
         echo "warning: $run/py.res is missing; names sort by code point" >&2
     fi
-    [ -f "$run/pinyin.code" ] && ln -s "$run/pinyin.code" "$work/pinyin.code"
-    return 0
+    provide_pinyin_table
+}
+
+# nginx's RTMP module on a free port and a test stream ("test": a moving test
+# picture with a tone) published into it. Without nginx's module or ffmpeg
+# the console runs without video.
+start_rtmp() {
+    if [ ! -f /usr/lib/nginx/modules/ngx_rtmp_module.so ] || ! command -v ffmpeg >/dev/null; then
+        echo "no nginx RTMP module or ffmpeg: the video buttons have no server" >&2
+        return 0
+    fi
+    local rtmp_port stat_port
+    rtmp_port=$(free_port)
+    stat_port=$(free_port)
+    "$root/tools/rtmp-server.sh" "$work/rtmp" "$rtmp_port" "$stat_port" \
+        >"$work/nginx.log" 2>&1 &
+    nginx_pid=$!
+    if ! await_port "$rtmp_port" 10; then
+        echo "nginx did not start:" >&2
+        cat "$work/nginx.log" >&2
+        return 1
+    fi
+    local base="rtmp://127.0.0.1:$rtmp_port/live"
+    ffmpeg -hide_banner -loglevel warning -re \
+        -f lavfi -i "testsrc2=s=640x360:r=25" -f lavfi -i "sine=frequency=440:sample_rate=44100" \
+        -c:v libx264 -preset ultrafast -tune zerolatency -g 25 -pix_fmt yuv420p \
+        -c:a aac -b:a 64k -f flv "$base/test" </dev/null >"$work/ffmpeg.log" 2>&1 &
+    stream_pid=$!
+    page_query="?rtmp=$base"
+    echo "RTMP server: $base (test stream $base/test, clients on" \
+        "http://127.0.0.1:$stat_port/stat)"
 }
 
 finish() {
     [ -n "$follow_pid" ] && kill "$follow_pid" 2>/dev/null
     [ -n "$http_pid" ] && kill "$http_pid" 2>/dev/null
-    if [ -n "$server_pid" ]; then
-        kill -TERM "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
+    [ -n "$stream_pid" ] && { kill "$stream_pid" 2>/dev/null || true; }
+    if [ -n "$nginx_pid" ]; then
+        kill -TERM "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
     fi
+    stop_server
     echo
     echo "Logs in $work:"
     echo "  qtlog.txt (console), kvptt.log (engine), server.log (ptt_server), tarvex.out"
+    [ -n "$nginx_pid" ] &&
+        echo "  nginx.log (RTMP server), ffmpeg.log (test stream); video: $run/log/kvvideo.log"
     [ -d "$work/shots" ] && echo "  screenshots: $work/shots (latest.png)"
     return 0
 }
 trap finish EXIT
 
 start_server
+start_rtmp
 serve_page
 write_settings
 
@@ -122,6 +143,9 @@ export QT_QPA_PLATFORM=xcb
 if ! ls /dev/snd/pcmC*p >/dev/null 2>&1; then
     echo "no sound card: the engine plays and records nothing (LIRKO_AUDIO=null)"
     export LIRKO_AUDIO=null
+    # The video calls write the sound they play into files there instead.
+    mkdir -p "$work/video-sound"
+    export VISTREL_TEST_DIR="$work/video-sound"
 fi
 
 # The page's calls as they reach qtlog.txt.

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QUrl>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -168,10 +169,11 @@ bool ConsoleRun::start(const QStringList &args)
         return false;
     const std::string dir = m_folder.toStdString();
     ptt::test::write_file(dir + "/custom.ini", "[network]\ndns = " + m_server->dns_entry() + "\n");
+    QUrl pageUrl = m_http.url(QStringLiteral("/dispatcher.html"));
+    pageUrl.setQuery(m_pageQuery);
     const QString config =
         QStringLiteral("[Qt]\nqtlog=1\n%3\n[QT]\ntitle=%1\n\n[network]\nurl=%2\n")
-            .arg(QLatin1String(TITLE), m_http.url(QStringLiteral("/dispatcher.html")).toString(),
-                 m_extraConfig);
+            .arg(QLatin1String(TITLE), pageUrl.toString(), m_extraConfig);
     ptt::test::write_file(dir + "/config.ini", config.toStdString());
     QFile::link(QString::fromStdString(ptt::test::run_path("pinyin.code")),
                 m_folder + QStringLiteral("/pinyin.code"));
@@ -223,6 +225,22 @@ bool ConsoleRun::runAgain(const QStringList &args, QByteArray *err, int *code, q
     *err = again.readAllStandardError();
     *code = again.exitStatus() == QProcess::NormalExit ? again.exitCode() : -1;
     return ended;
+}
+
+void ConsoleRun::press(const QString &button, const QString &how)
+{
+    m_drive += QString(QStringLiteral("%1 %2 %3\n")).arg(++m_presses).arg(button, how).toUtf8();
+    m_http.serve(QStringLiteral("/drive"), m_drive, "text/plain; charset=utf-8",
+                 "Cache-Control: no-store\r\n");
+}
+
+QList<PageCall> ConsoleRun::calls(const QString &name) const
+{
+    QList<PageCall> out;
+    for (const PageCall &c : calls())
+        if (c.name == name)
+            out.append(c);
+    return out;
 }
 
 QString ConsoleRun::qtlog() const

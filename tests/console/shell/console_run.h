@@ -69,6 +69,15 @@ class ConsoleRun
     {
         m_program = path;
     }
+    // Before start: the page's query (for example "drive=1", which makes the
+    // test page take button presses from press()).
+    void setPageQuery(const QString &query)
+    {
+        m_pageQuery = query;
+    }
+    // Has the driven page press a button once ("login", "join", "talk" with
+    // how "down" or "up"...).
+    void press(const QString &button, const QString &how = QString());
     // Runs the program once more in the same folder and display, to its end.
     bool runAgain(const QStringList &args, QByteArray *err, int *code, qint64 *ms);
     ptt::test::PttServer &server()
@@ -89,6 +98,8 @@ class ConsoleRun
     }
     QString qtlog() const;
     QList<PageCall> calls() const;
+    // The recorded calls of one name, oldest first.
+    QList<PageCall> calls(const QString &name) const;
     // Waits (running this process's loop) until qtlog.txt holds text.
     bool waitLog(const QString &text, int ms = 30000) const;
     // Waits until the page recorded a call of name; returns how many.
@@ -104,6 +115,9 @@ class ConsoleRun
     QString m_folder;
     QString m_extraConfig;
     QString m_program;
+    QString m_pageQuery;
+    QByteArray m_drive;
+    int m_presses = 0;
     QProcessEnvironment m_env;
 };
 
