@@ -194,8 +194,15 @@ bool ConsoleRun::start(const QStringList &args)
 #if defined(__SANITIZE_ADDRESS__)
     // Memory errors end the program; leaks are not checked in it: a plugin
     // that Qt unloads at exit leaves blocks no suppression can name.
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    if (m_leakSuppressions.isEmpty()) {
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+    } else {
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=1"));
+        env.insert(QStringLiteral("LSAN_OPTIONS"),
+                   QStringLiteral("suppressions=") + m_leakSuppressions);
+    }
 #endif
     if (geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));

@@ -75,6 +75,13 @@ class ConsoleRun
     {
         m_pageQuery = query;
     }
+    // Before start, in sanitizer builds: check the program for leaks at its
+    // end, with the given suppressions file (by default leaks are not
+    // checked in it).
+    void setLeakCheck(const QString &suppressions)
+    {
+        m_leakSuppressions = suppressions;
+    }
     // Has the driven page press a button once ("login", "join", "talk" with
     // how "down" or "up"...).
     void press(const QString &button, const QString &how = QString());
@@ -116,6 +123,7 @@ class ConsoleRun
     QString m_extraConfig;
     QString m_program;
     QString m_pageQuery;
+    QString m_leakSuppressions;
     QByteArray m_drive;
     int m_presses = 0;
     QProcessEnvironment m_env;

@@ -1,0 +1,218 @@
+// The dispatcher page's flows end to end: tarvex on its own X server with the
+// real engine and web engine, the test push-to-talk server, and the test page
+// pressing its own buttons (driven through its web server). Every call the
+// console makes into the page is read back from the page's own record.
+#include "console_run.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using webtest::ConsoleRun;
+using webtest::PageCall;
+using webtest::spin_until;
+
+namespace
+{
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double k_time_scale = 10.0;
+#else
+constexpr double k_time_scale = 1.0;
+#endif
+
+// A name and an address built to break a page statement put together by
+// hand: both quotes, a backslash, a line break, a format marker and text that
+// records a call named "injected" if it ever runs as script.
+const char k_hostile_name[] = "O'Hara \"Q\" \\ %2 ');record('injected',[]);('\nx";
+const char k_hostile_address[] =
+    "Dock 7, \"Gate\" 'B' \\ %1\n\");record(\"injected\",[]);(\"</script>";
+
+// The arguments of a call as the page got them.
+QJsonArray args(const PageCall &call)
+{
+    return QJsonDocument::fromJson(call.args.toUtf8()).array();
+}
+
+QStringList names(const QList<PageCall> &calls)
+{
+    QStringList out;
+    for (const PageCall &c : calls)
+        out << c.name;
+    return out;
+}
+
+class ConsoleFlow : public ::testing::Test
+{
+  protected:
+    // Starts the console on the driven page and logs in through the page.
+    void startAndLogIn()
+    {
+        run.setPageQuery(QStringLiteral("drive=1"));
+        ASSERT_TRUE(run.start());
+        ASSERT_TRUE(run.waitLog(QStringLiteral("channel ready"), 60000)) << tail();
+        run.press(QStringLiteral("login"));
+        ASSERT_TRUE(waitStatus(QStringLiteral("3"))) << tail();
+    }
+
+    // Waits until the page was told status s (the last status it got).
+    bool waitStatus(const QString &s, int ms = 30000)
+    {
+        return spin_until(
+            [&] {
+                const QList<PageCall> st = run.calls(QStringLiteral("onOnlineStatusChangedX"));
+                return !st.isEmpty() && args(st.last()) == QJsonArray{s};
+            },
+            ms);
+    }
+
+    void join()
+    {
+        run.press(QStringLiteral("join"));
+        ASSERT_EQ(run.waitCall(QStringLiteral("onCurrentGroupX")), 1) << tail();
+    }
+
+    std::string tail() const
+    {
+        return run.qtlog().right(4000).toStdString();
+    }
+
+    ConsoleRun run;
+};
+
+// Login reports connecting, then online, then the group list; joining names
+// the group; holding the talk button starts the own talk, letting go ends it.
+TEST_F(ConsoleFlow, LogInJoinAndTalk)
+{
+    startAndLogIn();
+    ASSERT_EQ(run.waitCall(QStringLiteral("onGroupListX")), 1) << tail();
+    QStringList status;
+    for (const PageCall &c : run.calls(QStringLiteral("onOnlineStatusChangedX")))
+        status << args(c).at(0).toString();
+    EXPECT_EQ(status, (QStringList{QStringLiteral("2"), QStringLiteral("3")}));
+    const QStringList order = names(run.calls());
+    EXPECT_LT(order.lastIndexOf(QStringLiteral("onOnlineStatusChangedX")),
+              order.indexOf(QStringLiteral("onGroupListX")));
+
+    join();
+    EXPECT_EQ(args(run.calls(QStringLiteral("onCurrentGroupX")).first()),
+              (QJsonArray{QStringLiteral("2001"), QStringLiteral("Patrol")}));
+    ASSERT_TRUE(run.server().wait_count("ptt.rr.JoinGroup", 1));
+
+    run.press(QStringLiteral("talk"), QStringLiteral("down"));
+    ASSERT_EQ(run.waitCall(QStringLiteral("onStartSpeakX")), 1) << tail();
+    EXPECT_EQ(run.server().floor_holder(2001), 1000u);
+    run.press(QStringLiteral("talk"), QStringLiteral("up"));
+    ASSERT_EQ(run.waitCall(QStringLiteral("onStopSpeakX")), 1) << tail();
+    EXPECT_TRUE(spin_until([&] { return run.server().floor_holder(2001) == 0; }, 10000));
+    EXPECT_EQ(args(run.calls(QStringLiteral("onStartSpeakX")).first()).at(0).toString(),
+              QStringLiteral("1000"));
+
+    // For review: the window with the page after the flow.
+    const QString dir = QString::fromStdString(ptt::test::run_path("../screenshots"));
+    QDir().mkpath(dir);
+    EXPECT_TRUE(run.x().screenshot(dir + QStringLiteral("/console-talked.png")));
+}
+
+// A member's name and an alarm's address reach the page exactly, whatever
+// they hold, and nothing in them runs as script.
+TEST_F(ConsoleFlow, HostileNameAndSosAlarmArriveExactly)
+{
+    startAndLogIn();
+    join();
+    ptt::test::rename_user(run.server(), 1001, k_hostile_name);
+    ASSERT_EQ(run.waitCall(QStringLiteral("onUserChangedX")), 1) << tail();
+    const QJsonArray changed = args(run.calls(QStringLiteral("onUserChangedX")).first());
+    ASSERT_EQ(changed.size(), 2);
+    EXPECT_EQ(changed.at(0).toString(), QStringLiteral("1"));
+    const QJsonArray users = QJsonDocument::fromJson(changed.at(1).toString().toUtf8()).array();
+    ASSERT_EQ(users.size(), 1) << changed.at(1).toString().toStdString();
+    EXPECT_EQ(users.at(0).toObject().value(QStringLiteral("uid")).toInt(), 1001);
+    EXPECT_EQ(users.at(0).toObject().value(QStringLiteral("name")).toString(),
+              QString::fromUtf8(k_hostile_name));
+
+    ptt::test::SosAlarmPush alarm;
+    alarm.uuid = 77001;
+    alarm.reporter = 1001;
+    alarm.gid = 2001;
+    alarm.address = k_hostile_address;
+    ptt::test::push_sos_alarm(run.server(), alarm);
+    ASSERT_EQ(run.waitCall(QStringLiteral("sendsosAlarmX")), 1) << tail();
+    const QJsonArray sos = args(run.calls(QStringLiteral("sendsosAlarmX")).first());
+    ASSERT_EQ(sos.size(), 1);
+    const QJsonObject a = QJsonDocument::fromJson(sos.at(0).toString().toUtf8()).object();
+    EXPECT_EQ(a.value(QStringLiteral("uuid")).toString(), QStringLiteral("77001"));
+    EXPECT_EQ(a.value(QStringLiteral("reporter")).toInt(), 1001);
+    EXPECT_EQ(a.value(QStringLiteral("address")).toString(), QString::fromUtf8(k_hostile_address));
+
+    // The page also reads the name back through its own call.
+    run.press(QStringLiteral("members"));
+    ASSERT_EQ(run.waitCall(QStringLiteral("GetMemberList->")), 1) << tail();
+    const QString list =
+        args(run.calls(QStringLiteral("GetMemberList->")).first()).at(0).toString();
+    bool found = false;
+    for (const QJsonValue &m : QJsonDocument::fromJson(list.toUtf8()).array())
+        found = found || m.toObject().value(QStringLiteral("name")).toString() ==
+                             QString::fromUtf8(k_hostile_name);
+    EXPECT_TRUE(found) << list.toStdString();
+    EXPECT_TRUE(run.calls(QStringLiteral("injected")).isEmpty());
+    EXPECT_TRUE(run.calls(QStringLiteral("noChannel")).isEmpty());
+}
+
+// A kick-out tells the page the error, then that it is offline.
+TEST_F(ConsoleFlow, KickOutReportsTheErrorThenOffline)
+{
+    startAndLogIn();
+    run.server().kickout(1, false);
+    ASSERT_EQ(run.waitCall(QStringLiteral("onErrorX")), 1) << tail();
+    ASSERT_TRUE(waitStatus(QStringLiteral("1"))) << tail();
+    const QStringList order = names(run.calls());
+    EXPECT_LT(order.indexOf(QStringLiteral("onErrorX")),
+              order.lastIndexOf(QStringLiteral("onOnlineStatusChangedX")));
+    const QJsonArray error = args(run.calls(QStringLiteral("onErrorX")).first());
+    ASSERT_EQ(error.size(), 2);
+    EXPECT_EQ(error.at(1).toString(), QStringLiteral("-2"));
+}
+
+// Closing while the server floods member changes: the page is told, the
+// window stays up for its two seconds, the program ends by itself and no
+// sanitizer reports anything.
+TEST_F(ConsoleFlow, CloseDuringAMemberFlood)
+{
+    run.setLeakCheck(QStringLiteral(PTT_LSAN_SUPPRESSIONS));
+    startAndLogIn();
+    join();
+    // About 500 changes a second, each its own message and page call.
+    QTimer flood;
+    QObject::connect(&flood, &QTimer::timeout,
+                     [&] { ptt::test::flood_member_changes(run.server(), 2001, 1002, 10); });
+    flood.start(20);
+    ASSERT_GT(run.waitCall(QStringLiteral("onMemberChangedX"), 20), 0) << tail();
+    bool asked = false;
+    for (int i = 0; i < 20 && !asked; i++) {
+        run.x().closeWindow(QLatin1String(ConsoleRun::TITLE));
+        asked = run.waitCall(QStringLiteral("closeMainwindowX"), 1, 500) > 0;
+    }
+    ASSERT_TRUE(asked) << tail();
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(run.waitExit(1800)) << "gone after " << t.elapsed() << " ms";
+    EXPECT_TRUE(run.waitExit((3000 - 1800 + 2000) * k_time_scale)) << t.elapsed();
+    flood.stop();
+    EXPECT_LT(t.elapsed(), 4000 * k_time_scale);
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    QFile err(run.folder() + QStringLiteral("/tarvex.err"));
+    ASSERT_TRUE(err.open(QIODevice::ReadOnly));
+    const QByteArray text = err.readAll();
+    EXPECT_FALSE(text.contains("Sanitizer")) << text.right(6000).toStdString();
+    EXPECT_FALSE(text.contains("runtime error:")) << text.right(6000).toStdString();
+}
+
+} // namespace
