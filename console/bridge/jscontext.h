@@ -231,6 +231,9 @@ class JsContext : public QObject
     int ProcessSos(int uid, QString uuid);
     int CloseSos(int uid, QString uuid);
     bool CheckRecordDevice();
+    // The live-video codec, on the process's one live-video instance.
+    int SetCodectype(int type);
+    int GetcurrentCodecType();
 
     // Recorded-voice transfers (jscontext_media.cpp).
     int DownLoad(QString url, QString suffix);

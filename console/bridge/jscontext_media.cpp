@@ -11,6 +11,7 @@
 #include "table_data.h"
 #include "transfer_engine.h"
 #include "video_commands.h"
+#include "vistrel.h"
 #include "voice_upload.h"
 #include "wav_file.h"
 
@@ -177,6 +178,25 @@ void JsContext::onUploadFinished()
 void JsContext::OnUploadError(int code)
 {
     m_upload->OnUploadError(QNetworkReply::NetworkError(code));
+}
+
+int JsContext::SetCodectype(int type)
+{
+    BRIDGE_LOG("JsContext") << "SetCodectype " << type;
+    // CreateLiveInstance hands out the one process-wide instance.
+    IAvVistrel *live = CreateLiveInstance();
+    if (live != nullptr)
+        (void)live->SetCodecType(type);
+    return 0;
+}
+
+int JsContext::GetcurrentCodecType()
+{
+    IAvVistrel *live = CreateLiveInstance();
+    // No instance, no codec: -1.
+    const int type = live != nullptr ? live->GetCurrentCodecType() : -1;
+    BRIDGE_LOG("JsContext") << "GetcurrentCodecType " << type;
+    return type;
 }
 
 int JsContext::startpullstream(int channelnum, QString jsonurl, int x, int y, int width, int heigh)

@@ -1,9 +1,16 @@
 #include "mainwindow.h"
 
+#include "jscontext.h"
 #include "lirko_win.h"
+#include "poc.h"
+#include "pocwiring.h"
 #include "qtlog.h"
 #include "shell_config.h"
+#include "table_data.h"
+#include "video_container.h"
+#include "video_wall.h"
 #include "vistrel.h"
+#include "wall_dispatch.h"
 #include "webview.h"
 
 #include <QApplication>
@@ -71,7 +78,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setupForm();
     SHELL_LOG() << "argrment " << QCoreApplication::arguments();
     g_main_window = this;
+    m_videocontainer = VideoContainer::instance();
+    m_tableData = TableData::instance();
     setFocusPolicy(Qt::StrongFocus);
+    m_poc = new POc(this);
 
     m_pAvVistrel = CreateLiveInstance();
     if (m_pAvVistrel != nullptr) {
@@ -89,14 +99,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     SHELL_LOG() << "deskRect.width()" << deskRect.width();
     g_desktop_scale = (float)(deskRect.width() / 1920.0);
 
-    // Queued engine signals carry these types.
-    qRegisterMetaType<LIRKO_ONLINE_STATUS>("LIRKO_ONLINE_STATUS");
-    qRegisterMetaType<unsigned int>("uid_t");
-    qRegisterMetaType<unsigned int>("gid_t");
-    qRegisterMetaType<unsigned char>("boolean");
-    qRegisterMetaType<quint64>("size_t");
-    qRegisterMetaType<quint64>("uint64_t");
-    qRegisterMetaType<unsigned int>("uint32_t");
+    // Queued engine signals carry these types. "boolean" is the engine's
+    // int-sized truth value, registered as what it really is.
+    RegisterBridgeMetaTypes();
 
     const QString title = shell_config_value(QStringLiteral("/QT/title"));
     SHELL_LOG() << "title" << title;
@@ -120,6 +125,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
         const int priority = mainwindow_log_priority(shell_config_value(QStringLiteral("/QT/log")));
         SHELL_LOG() << "log level " << priority;
         (void)lirko_win_set_log_priority(priority);
+        POc::InitCallbacks();
     }
 
     setupWebEngine();
@@ -129,10 +135,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     SHELL_LOG() << "load url: " << url;
     const QUrl address = mainwindow_page_url(url);
     m_custom_webView->setTrustedOrigin(address);
+    m_jsContext->setPageAddress(address);
     m_webView->load(address);
     m_webView->show();
     SHELL_LOG() << "ssl" << QSslSocket::supportsSsl() << QSslSocket::sslLibraryBuildVersionString()
                 << QSslSocket::sslLibraryVersionString();
+
+    connectEngineAndPage();
 }
 
 void MainWindow::setupForm()
@@ -183,7 +192,9 @@ void MainWindow::setupWebEngine()
     m_webView->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     defaults->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
 
+    m_jsContext = new JsContext(this);
     m_webChannel = new QWebChannel(this);
+    m_webChannel->registerObject(QStringLiteral("context"), m_jsContext);
     m_webView->page()->setWebChannel(m_webChannel);
     m_webView->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
 }
@@ -216,6 +227,52 @@ void MainWindow::connectWebEngine()
             &MainWindow::onDownloadRequested);
 }
 
+QWebEnginePage *MainWindow::page() const
+{
+    return m_webView != nullptr ? m_webView->page() : nullptr;
+}
+
+void MainWindow::connectEngineAndPage()
+{
+    // The wall and its windows; they hear of the page through the page object.
+    m_wallPage = std::make_unique<JsWallPage>(m_jsContext, page());
+    m_videoWall = new VideoWall(this, m_videocontainer, m_wallPage.get(), m_pAvVistrel, this);
+
+    // 6 to 46 and 51: engine events to the page. A speaker's start saves the
+    // wall's mute states and silences it (only when nothing is saved yet, so
+    // nested speakers keep the first states); its stop gives them back.
+    PocWiringHooks hooks;
+    VideoWall *wall = m_videoWall;
+    hooks.speakerStarted = [wall]() { wall->speakerStarted(); };
+    hooks.speakerStopped = [wall]() { wall->speakerStopped(); };
+    ConnectPocToPage(
+        m_poc, m_jsContext, this, [this]() { return page(); }, hooks);
+
+    // 47 to 50, 52 to 55 and 82: page requests the window carries out.
+    JsContext *js = m_jsContext;
+    connect(js, &JsContext::PlayRecordBroadcastAudioSignal, this,
+            [this]() { (void)m_poc->sendPlayRecordBroadcastAudio(); });
+    connect(js, &JsContext::SendHttpUploadSignal, this,
+            [this, js](QString msg, int error) { js->sendHttpUpload(page(), msg, error); });
+    connect(js, &JsContext::SendHttpDownloadSignal, this,
+            [this, js](QString msg, int error) { js->sendHttpDownload(page(), msg, error); });
+    connect(js, &JsContext::SendHttpDownStautsSignal, this, [this, js](QString msg, int status) {
+        js->sendHttpDownloadStatus(page(), msg, status);
+    });
+    connect(js, &JsContext::DownloadBulkEnd, this,
+            [this, js](QString meg) { js->sendDownBulkMessage(page(), meg); });
+    connect(js, &JsContext::CleanCacheSignal, this, [this]() { clean(); });
+    connect(js, &JsContext::ShowScreenSignal, this, [this](int type) { SetShowScreen(type); });
+    connect(js, &JsContext::QtUpdateSignal, this, [this](QString data) { onQtUpdate(data); });
+    connect(js, &JsContext::PlayLocalFileStatus, this,
+            [this, js](int status) { js->SendPlayLocalFileStatus(page(), status); });
+
+    // 56, 60 to 67, 74 to 77, 80 and 81: the page's video, window, language
+    // and label requests; 57 to 59, 68 to 73, 78 and 79: the wall's own.
+    connect_wall_rows(this, m_jsContext, m_videoWall, page(), &m_translator);
+    m_videoWall->connectContainer();
+}
+
 void MainWindow::onDownloadRequested(QWebEngineDownloadItem *download)
 {
     if (m_webView == nullptr || download == nullptr || download->page() != m_webView->page())
@@ -228,17 +285,44 @@ void MainWindow::onDownloadRequested(QWebEngineDownloadItem *download)
 
 MainWindow::~MainWindow()
 {
-    // Nothing may outlive what it talks to: the video goes while its windows
-    // exist, pop-ups go with the page they came from, and the engine stops
-    // calling before its adapter goes.
+    // Nothing may outlive what it talks to. The single call's start thread
+    // is done before its streams are stopped; the video goes while the
+    // windows it draws into exist; pop-ups go with the page they came from;
+    // the engine stops calling before its adapter goes, and its events still
+    // queued for this window are dropped before the page object goes.
+    if (m_videoWall != nullptr) {
+        SHELL_LOG() << "wait for the single call";
+        m_videoWall->waitCallThread();
+        SHELL_LOG() << "stop the single call";
+        m_videoWall->stopSingleCallStreams();
+    }
     if (m_pAvVistrel != nullptr) {
         SHELL_LOG() << "delete m_pAvVistrel";
         ReleaseLiveInstance(&m_pAvVistrel);
+        if (m_videoWall != nullptr)
+            m_videoWall->setInstance(nullptr);
     }
+    if (m_videoWall != nullptr) {
+        SHELL_LOG() << "delete the video windows";
+        delete m_videoWall;
+        m_videoWall = nullptr;
+    }
+    if (m_videocontainer != nullptr) {
+        SHELL_LOG() << "delete m_videocontainer";
+        delete m_videocontainer;
+        m_videocontainer = nullptr;
+    }
+    SHELL_LOG() << "close the pop-ups";
     Webpopupwindow::closeAll();
     SHELL_LOG() << "MainWindow exit";
     if (m_engineLoaded)
         lirko_win_on_unload();
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    if (m_poc != nullptr) {
+        SHELL_LOG() << "delete m_poc";
+        delete m_poc;
+        m_poc = nullptr;
+    }
     if (m_custom_webView != nullptr) {
         SHELL_LOG() << "delete m_custom_webView";
         // The view must not hold a page that is gone.
@@ -256,6 +340,12 @@ MainWindow::~MainWindow()
         SHELL_LOG() << "delete m_webChannel";
         delete m_webChannel;
         m_webChannel = nullptr;
+    }
+    m_wallPage.reset();
+    if (m_jsContext != nullptr) {
+        SHELL_LOG() << "delete m_jsContext";
+        delete m_jsContext;
+        m_jsContext = nullptr;
     }
     SHELL_LOG() << "delete m_ini";
     shell_config_release();
@@ -277,6 +367,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_closing)
         return;
     m_closing = true;
+    // The page has two seconds for its own shutdown.
+    m_jsContext->closeMainwindow(page());
     QTimer::singleShot(2000, this, []() { QCoreApplication::quit(); });
 }
 

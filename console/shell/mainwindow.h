@@ -5,11 +5,20 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMutex>
 #include <QString>
+#include <QTranslator>
 #include <QUrl>
+#include <memory>
 
 class CustomWebView;
 class IAvVistrel;
+class JsContext;
+class JsWallPage;
+class POc;
+class TableData;
+class VideoContainer;
+class VideoWall;
 
 class CustomWebEnginePage;
 class QWebChannel;
@@ -53,6 +62,24 @@ class MainWindow : public QMainWindow
     {
         return m_closing;
     }
+    // Null when the engine did not load.
+    JsContext *jsContext() const
+    {
+        return m_jsContext;
+    }
+    POc *poc() const
+    {
+        return m_poc;
+    }
+    VideoContainer *videoContainer() const
+    {
+        return m_videocontainer;
+    }
+    // The wall's windows and their table; null when the engine did not load.
+    VideoWall *videoWall() const
+    {
+        return m_videoWall;
+    }
 
   public slots:
     void onQtUpdate(const QString &data);
@@ -70,14 +97,34 @@ class MainWindow : public QMainWindow
     void setupForm();
     void setupWebEngine();
     void connectWebEngine();
+    void connectEngineAndPage();
+    QWebEnginePage *page() const;
 
     void onDownloadRequested(QWebEngineDownloadItem *download);
 
+    // Every pointer starts null: the destructor tests each, so it is safe
+    // after the constructor returned early.
     CustomWebView *m_webView = nullptr;
     CustomWebEnginePage *m_custom_webView = nullptr;
-    int m_ignoreSslError = 1;
-    QWebChannel *m_webChannel = nullptr;
     IAvVistrel *m_pAvVistrel = nullptr;
+    // The video wall window (one per process), owned here.
+    VideoContainer *m_videocontainer = nullptr;
+    // The quality labels, shared by the process and never freed.
+    TableData *m_tableData = nullptr;
+    int m_ignoreSslError = 1;
+    JsContext *m_jsContext = nullptr;
+    QWebChannel *m_webChannel = nullptr;
+    POc *m_poc = nullptr;
+    // The pull windows' table (m_PullWigetVector), the wall's grid, the
+    // single call with its start thread and the information window, driven
+    // through m_pAvVistrel; the page hears of them through m_wallPage.
+    VideoWall *m_videoWall = nullptr;
+    std::unique_ptr<JsWallPage> m_wallPage;
+    // The translator the page's language choice installs.
+    QTranslator m_translator;
+    // The live-video library serialises the start thread's calls and the GUI
+    // thread's stops on its own worker, so no console code takes it today.
+    QMutex m_videoLock;
 
     bool m_engineLoaded = false;
     bool m_closing = false;

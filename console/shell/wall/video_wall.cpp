@@ -42,9 +42,23 @@ VideoWall::~VideoWall()
 {
     // The start thread reads this object: it must be done before it goes.
     m_thread.wait();
+    // Closing hands the information window to a later deletion, which may
+    // never come when this goes at the end of the program.
+    QPointer<VideoInformation> info = m_videoinformation;
     closeVideoInformation();
+    delete info.data();
     UnInitVideoWidget();
     delete m_singleCallWindow;
+}
+
+void VideoWall::waitCallThread()
+{
+    m_thread.wait();
+}
+
+void VideoWall::stopSingleCallStreams()
+{
+    endSingleCallStreams();
 }
 
 void VideoWall::setInstance(IAvVistrel *instance)

@@ -61,6 +61,10 @@ class VideoWall : public QObject, public VideoCallHost
     ~VideoWall() override;
 
     void setInstance(IAvVistrel *instance);
+    // For the main window's teardown: waits until the single call's start
+    // thread is done, and stops the call's push and pull if they run.
+    void waitCallThread();
+    void stopSingleCallStreams();
     // The "/videosingle/titel" setting, read when a call window is made.
     void setSingleTitleReader(std::function<QString()> reader);
     // Wires the container's signals to the handlers below.
