@@ -6,6 +6,7 @@
 #include "table_data.h"
 #include "test_http_server.h"
 #include "transfer_flag.h"
+#include "vistrel.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -124,6 +125,24 @@ class JsContextMediaTest : public QObject
         QCOMPARE(TableData::instance()->high, QStringLiteral("HD"));
         QVERIFY(TableData::instance()->fluent.isEmpty());
         QCOMPARE(js.Settabeldata("{"), -1);
+    }
+
+    // The codec slots act on the process's one live-video instance, made on
+    // first use and shared with whoever made it before.
+    void codecSlotsUseTheOneLiveInstance()
+    {
+        JsContext js;
+        QCOMPARE(js.SetCodectype(5), 0);
+        IAvVistrel *live = CreateLiveInstance();
+        QCOMPARE(live->GetCurrentCodecType(), 5);
+        (void)live->SetCodecType(7);
+        QCOMPARE(js.GetcurrentCodecType(), 7);
+        ReleaseLiveInstance(&live);
+        QVERIFY(live == nullptr);
+        // A new instance starts with the default codec.
+        QCOMPARE(js.GetcurrentCodecType(), 3);
+        IAvVistrel *again = CreateLiveInstance();
+        ReleaseLiveInstance(&again);
     }
 };
 

@@ -165,7 +165,9 @@ class PageTest : public QObject
                                  "GetRepetitiveData",
                                  "ProcessSos",
                                  "CloseSos",
-                                 "CheckRecordDevice"};
+                                 "CheckRecordDevice",
+                                 "SetCodectype",
+                                 "GetcurrentCodecType"};
         QStringList missing;
         for (const QString &s : wanted) {
             if (!Eval(QStringLiteral("typeof window.context['%1'] === 'function'").arg(s)).toBool())
