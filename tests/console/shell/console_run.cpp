@@ -168,6 +168,8 @@ bool ConsoleRun::start(const QStringList &args)
     if (!m_x.ok() || !m_server->start())
         return false;
     const std::string dir = m_folder.toStdString();
+    // Another run's log in a reused folder must not answer this run's waits.
+    QFile::remove(m_folder + QStringLiteral("/qtlog.txt"));
     ptt::test::write_file(dir + "/custom.ini", "[network]\ndns = " + m_server->dns_entry() + "\n");
     QUrl pageUrl = m_http.url(QStringLiteral("/dispatcher.html"));
     pageUrl.setQuery(m_pageQuery);
@@ -199,7 +201,8 @@ bool ConsoleRun::start(const QStringList &args)
                    env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     } else {
         env.insert(QStringLiteral("ASAN_OPTIONS"),
-                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=1"));
+                   env.value(QStringLiteral("ASAN_OPTIONS")) +
+                       QStringLiteral(":detect_leaks=1:abort_on_error=0:exitcode=0"));
         env.insert(QStringLiteral("LSAN_OPTIONS"),
                    QStringLiteral("suppressions=") + m_leakSuppressions);
     }
@@ -273,6 +276,22 @@ QList<PageCall> ConsoleRun::calls() const
         out.append(PageCall{m.captured(1), m.captured(2)});
     }
     return out;
+}
+
+QStringList ConsoleRun::ownLeaks() const
+{
+    QFile err(m_folder + QStringLiteral("/tarvex.err"));
+    if (!err.open(QIODevice::ReadOnly))
+        return {};
+    const QString root = QString::fromStdString(ptt::test::source_path(""));
+    QStringList own;
+    // A report is a "Direct leak" or "Indirect leak" line and its frames,
+    // up to a blank line.
+    const QStringList blocks = QString::fromUtf8(err.readAll()).split(QStringLiteral("\n\n"));
+    for (const QString &block : blocks)
+        if (block.contains(QStringLiteral(" leak of ")) && block.contains(root))
+            own << block;
+    return own;
 }
 
 bool ConsoleRun::waitLog(const QString &text, int ms) const
