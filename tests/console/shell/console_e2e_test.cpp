@@ -90,10 +90,11 @@ TEST(ConsoleE2e, SecondInstanceEndsAtOnce)
     qint64 ms = 0;
     ASSERT_TRUE(run.runAgain({}, &err, &code, &ms));
     EXPECT_EQ(code, 0);
-    // From exec: loading the web engine's libraries alone takes a good part
-    // of a second on a busy machine; the guard's probe itself is quick (the
+    // From exec: starting a second web-engine program takes seconds on a
+    // loaded two-core machine, so this only bounds it well short of a
+    // second console that never ends; the guard's probe itself is quick (the
     // light program's test holds it under one second).
-    EXPECT_LT(ms, 2500 * k_time_scale);
+    EXPECT_LT(ms, 15000 * k_time_scale);
     EXPECT_TRUE(err.endsWith(name.toUtf8() + " already running.\n")) << err.toStdString();
     EXPECT_EQ(run.process().state(), QProcess::Running);
     EXPECT_TRUE(run.qtlog().contains(QStringLiteral("channel ")));

@@ -114,7 +114,7 @@ class ConsoleRun
     // The recorded calls of one name, oldest first.
     QList<PageCall> calls(const QString &name) const;
     // Waits (running this process's loop) until qtlog.txt holds text.
-    bool waitLog(const QString &text, int ms = 30000) const;
+    bool waitLog(const QString &text, int ms = 60000) const;
     // Waits until the page recorded a call of name; returns how many.
     int waitCall(const QString &name, int count = 1, int ms = 30000) const;
     // Waits for the program to end; true when it did within ms.
