@@ -7,10 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 JOBS=$(nproc)
-# Most tests wait on sockets, timers and child processes (the plain suite
-# keeps two cores less than half busy), so ctest runs twice as many at once;
-# tests on the real clock are marked to run alone.
-CTEST_JOBS=$((JOBS * 2))
 
 # The listed Debian packages that are not installed, one a line.
 missing_packages() {
@@ -60,7 +56,7 @@ run_ctest() { # dir, extra ctest args...
     shift
     local log rc=0
     log=$(mktemp)
-    (cd "$dir" && ctest -j "$CTEST_JOBS" --output-on-failure --timeout 600 "$@") 2>&1 | tee "$log" ||
+    (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 600 "$@") 2>&1 | tee "$log" ||
         rc=$?
     # "100% tests passed, 0 tests failed out of 12"
     local line total failed
