@@ -105,12 +105,10 @@ test)
     check_noop_build build
     run_ctest build
     # The same suite with ASan and UBSan: memory faults and undefined behaviour.
-    # The libraries at -O1 (cheap to compile, and the codec vector tests run
-    # several times faster than at -O0; the test programs stay at -O0). Line
-    # tables are all a sanitizer report needs; full debug info only makes the
-    # compiles and links slower.
-    configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG='-O1 -g1' \
-        -DCMAKE_CXX_FLAGS_DEBUG='-O1 -g1' -DPTT_SANITIZE=asan -DPTT_BUILD_BENCH=OFF
+    # Line tables are all a sanitizer report needs; full debug info only
+    # makes the compiles and links slower.
+    configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG=-g1 \
+        -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DPTT_SANITIZE=asan -DPTT_BUILD_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 run_ctest build-asan -LE 'no-asan|style'
     # Threaded tests once more under ThreadSanitizer: only those tests are
     # registered and built there, without debug info (a report names the
