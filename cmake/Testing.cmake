@@ -2,6 +2,28 @@ include(GoogleTest)
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
+# PTT_TEST_LABELS: a regular expression over test labels. When set, only the
+# tests whose label matches are registered with ctest, and the aggregate
+# target ptt_tests builds just their programs (and what they link). The TSan
+# tree sets it to "tsan": it runs those tests only, so building the rest would
+# be time spent on nothing, and a test program that was never built must not
+# be handed to ctest's listing of its cases.
+set(PTT_TEST_LABELS "" CACHE STRING "Register only the tests whose label matches this regex")
+add_custom_target(ptt_tests)
+
+# ptt_test_wanted(<target> <labels> <out-var>): whether a test program with
+# these labels belongs to this tree's suite; when it does, ptt_tests builds it.
+function(ptt_test_wanted target labels out)
+    set(_wanted TRUE)
+    if(NOT PTT_TEST_LABELS STREQUAL "" AND NOT "${labels}" MATCHES "${PTT_TEST_LABELS}")
+        set(_wanted FALSE)
+    endif()
+    if(_wanted)
+        add_dependencies(ptt_tests ${target})
+    endif()
+    set(${out} ${_wanted} PARENT_SCOPE)
+endfunction()
+
 # ptt_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [SERIAL])
 # One test binary; every TEST becomes its own ctest entry so tests run in
 # parallel and each gets a fresh process (and a fresh working directory when
@@ -26,6 +48,10 @@ function(ptt_gtest name)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
        AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
         target_compile_options(${name} PRIVATE -Wno-error=restrict)
+    endif()
+    ptt_test_wanted(${name} "${T_LABELS}" _wanted)
+    if(NOT _wanted)
+        return()
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 RUN_SERIAL ${_serial})

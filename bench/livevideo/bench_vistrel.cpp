@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 #include <memory>
 #include <sys/resource.h>
 #include <thread>
@@ -22,50 +21,19 @@ namespace
 // One set of peers for all benchmarks of the run.
 struct Peers {
     vt::TempDir tmp;
-    vt::Xvfb xvfb;
-    vt::Nginx nginx;
-    vt::XTest x;
+    vt::LivePeers live;
     vt::Child publisher;
     bool ok = false;
 
     Peers()
     {
         rtc::LogMessage::SetLogFolderForTesting(tmp.path());
-        if (!xvfb.Start())
+        // Sound goes to WAV files, not to a device the machine may not have.
+        if (!live.Start(tmp.path()).empty())
             return;
-        setenv("DISPLAY", xvfb.display().c_str(), 1);
-        // Sound to WAV files, not to a device the machine may not have.
-        setenv("VISTREL_TEST_DIR", tmp.path().c_str(), 1);
-        if (!nginx.Start(tmp.path()) || !x.Connect(xvfb.display()))
-            return;
-        ok = publisher.Spawn({"ffmpeg",
-                              "-hide_banner",
-                              "-loglevel",
-                              "error",
-                              "-re",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "testsrc2=s=640x360:r=25",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "sine=frequency=440:sample_rate=44100",
-                              "-c:v",
-                              "libx264",
-                              "-preset",
-                              "veryfast",
-                              "-tune",
-                              "zerolatency",
-                              "-g",
-                              "25",
-                              "-pix_fmt",
-                              "yuv420p",
-                              "-c:a",
-                              "aac",
-                              "-f",
-                              "flv",
-                              nginx.Url("bench")},
+        ok = publisher.Spawn(vt::PublishCommand("testsrc2=s=640x360:r=25",
+                                                "sine=frequency=440:sample_rate=44100",
+                                                live.nginx.Url("bench")),
                              tmp.path() + "/publisher.log");
         std::this_thread::sleep_for(2s);
     }
@@ -85,17 +53,17 @@ void StartToFirstFrame(benchmark::State &state)
         return;
     }
     IAvVistrel *av = CreateLiveInstance();
-    xcb_window_t w = p.x.CreateWindow(0, 0, 320, 180);
+    xcb_window_t w = p.live.x.CreateWindow(0, 0, 320, 180);
     std::vector<double> ms;
     for (auto _ : state) {
         for (int i = 0; i < 10; i++) {
-            p.x.Clear(w, 320, 180);
-            std::string url = p.nginx.Url("bench") + "?run=" + std::to_string(i);
+            p.live.x.Clear(w, 320, 180);
+            std::string url = p.live.nginx.Url("bench") + "?run=" + std::to_string(i);
             auto t0 = std::chrono::steady_clock::now();
             av->StartPullRtmpStream(w, url);
             bool drawn = vt::WaitFor(
                 [&] {
-                    vt::Rgb c = p.x.Pixel(w, 160, 90);
+                    vt::Rgb c = p.live.x.Pixel(w, 160, 90);
                     return c.r + c.g + c.b > 0;
                 },
                 10s);
@@ -136,16 +104,16 @@ void FourPullsCpu(benchmark::State &state)
     IAvVistrel *av = CreateLiveInstance();
     std::vector<xcb_window_t> windows;
     for (int i = 0; i < 4; i++)
-        windows.push_back(p.x.CreateWindow(330 * (i % 2), 200 * (i / 2), 320, 180));
+        windows.push_back(p.live.x.CreateWindow(330 * (i % 2), 200 * (i / 2), 320, 180));
     double cores = 0;
     for (auto _ : state) {
         for (int i = 0; i < 4; i++)
             av->StartPullRtmpStream(windows[i],
-                                    p.nginx.Url("bench") + "?tile=" + std::to_string(i));
+                                    p.live.nginx.Url("bench") + "?tile=" + std::to_string(i));
         for (int i = 0; i < 4; i++)
             vt::WaitFor(
                 [&] {
-                    vt::Rgb c = p.x.Pixel(windows[i], 160, 90);
+                    vt::Rgb c = p.live.x.Pixel(windows[i], 160, 90);
                     return c.r + c.g + c.b > 0;
                 },
                 10s);
@@ -155,7 +123,7 @@ void FourPullsCpu(benchmark::State &state)
         double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cores = (CpuSeconds() - cpu0) / wall;
         for (int i = 0; i < 4; i++)
-            av->StopPullRtmpStream(p.nginx.Url("bench") + "?tile=" + std::to_string(i));
+            av->StopPullRtmpStream(p.live.nginx.Url("bench") + "?tile=" + std::to_string(i));
     }
     ReleaseLiveInstance(&av);
     state.counters["cores"] = cores;

@@ -3,7 +3,7 @@
 //
 // MouthToEar: the dispatcher talks a clip of 1 kHz bursts once a second;
 // every burst's lag from the talker's input to the listener's output (see
-// tests/engine/core/talk_lag.h). Counters: median, min, max, the means of
+// tests/engine/core/session/talk_lag.h). Counters: median, min, max, the means of
 // the first and last ten bursts and their difference (drift), in ms. The
 // talk lasts PTT_TALK_SECONDS (default 60; 600 for the ten-minute drift).
 //

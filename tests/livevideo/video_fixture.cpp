@@ -178,6 +178,37 @@ std::string Nginx::Url(const std::string &stream) const
     return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;
 }
 
+std::string LivePeers::Start(const std::string &dir)
+{
+    if (!xvfb.Start())
+        return "Xvfb did not start";
+    setenv("DISPLAY", xvfb.display().c_str(), 1);
+    setenv("VISTREL_TEST_DIR", dir.c_str(), 1);
+    if (!nginx.Start(dir))
+        return "nginx did not listen";
+    if (!x.Connect(xvfb.display()))
+        return "no X connection to " + xvfb.display();
+    return "";
+}
+
+std::vector<std::string> PublishCommand(const std::string &video, const std::string &audio,
+                                        const std::string &url,
+                                        const std::vector<std::string> &audio_options)
+{
+    std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-re",
+                                     "-f",     "lavfi",        "-i",        video};
+    if (!audio.empty())
+        argv.insert(argv.end(), {"-f", "lavfi", "-i", audio});
+    argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-g",
+                             "25", "-pix_fmt", "yuv420p"});
+    if (!audio.empty()) {
+        argv.insert(argv.end(), {"-c:a", "aac"});
+        argv.insert(argv.end(), audio_options.begin(), audio_options.end());
+    }
+    argv.insert(argv.end(), {"-f", "flv", url});
+    return argv;
+}
+
 int RunCapture(const std::vector<std::string> &argv, std::string *out,
                std::chrono::milliseconds limit)
 {

@@ -131,6 +131,24 @@ class XTest
     xcb_gcontext_t gc_ = 0;
 };
 
+// The peers of a live-video run: Xvfb with DISPLAY naming it, the played
+// sound written as WAV files into dir (VISTREL_TEST_DIR), nginx serving RTMP
+// from dir, and an X connection for windows and pixels.
+struct LivePeers {
+    Xvfb xvfb;
+    Nginx nginx;
+    XTest x;
+    // Starts them in that order; what failed, or empty.
+    std::string Start(const std::string &dir);
+};
+
+// The ffmpeg command that publishes lavfi sources to url as a live stream in
+// real time: H.264 with a key frame a second at 25 fps and, when there is an
+// audio source, AAC (audio_options after the codec), in FLV.
+std::vector<std::string> PublishCommand(const std::string &video, const std::string &audio,
+                                        const std::string &url,
+                                        const std::vector<std::string> &audio_options = {});
+
 // 16-bit PCM from a WAV file, first channel only.
 struct Wav {
     int rate = 0;

@@ -56,14 +56,12 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     vt::TempDir tmp;
     const std::string dir = tmp.path();
     rtc::LogMessage::SetLogFolderForTesting(dir);
-    vt::Xvfb xvfb;
-    ASSERT_TRUE(xvfb.Start());
-    setenv("DISPLAY", xvfb.display().c_str(), 1);
-    setenv("VISTREL_TEST_DIR", dir.c_str(), 1);
-    vt::Nginx nginx;
-    ASSERT_TRUE(nginx.Start(dir)) << "nginx did not listen";
-    vt::XTest x;
-    ASSERT_TRUE(x.Connect(xvfb.display()));
+    vt::LivePeers peers;
+    const std::string failed = peers.Start(dir);
+    ASSERT_TRUE(failed.empty()) << failed;
+    vt::Xvfb &xvfb = peers.xvfb;
+    vt::Nginx &nginx = peers.nginx;
+    vt::XTest &x = peers.x;
     const int threads_at_start = vt::ThreadCount();
 
     IAvVistrel *av = CreateLiveInstance();
@@ -76,39 +74,12 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     xcb_window_t b = x.CreateWindow(700, 0, 320, 180);
     ASSERT_EQ(av->StartPullRtmpStream(a, url), 0);
     vt::Child publisher;
-    ASSERT_TRUE(
-        publisher.Spawn({"ffmpeg",
-                         "-hide_banner",
-                         "-loglevel",
-                         "error",
-                         "-re",
-                         "-f",
-                         "lavfi",
-                         "-i",
-                         "color=c=red:s=320x180:r=25:d=60[a];color=c=blue:s=160x180:r=25:d=3[b];"
-                         "[a][b]overlay=x=160:eof_action=pass",
-                         "-f",
-                         "lavfi",
-                         "-i",
-                         "sine=frequency=440:sample_rate=44100:duration=60",
-                         "-c:v",
-                         "libx264",
-                         "-preset",
-                         "veryfast",
-                         "-tune",
-                         "zerolatency",
-                         "-g",
-                         "25",
-                         "-pix_fmt",
-                         "yuv420p",
-                         "-c:a",
-                         "aac",
-                         "-b:a",
-                         "64k",
-                         "-f",
-                         "flv",
-                         url},
-                        dir + "/publisher.log"));
+    ASSERT_TRUE(publisher.Spawn(
+        vt::PublishCommand("color=c=red:s=320x180:r=25:d=60[a];color=c=blue:s=160x180:r=25:d=3[b];"
+                           "[a][b]overlay=x=160:eof_action=pass",
+                           "sine=frequency=440:sample_rate=44100:duration=60", url,
+                           {"-b:a", "64k"}),
+        dir + "/publisher.log"));
 
     // The picture, at the window's size, from the first key frame on.
     Rgb left{}, right{};
@@ -261,14 +232,7 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     // The server dies mid-stream.
     const std::string url2 = nginx.Url("cam2");
     vt::Child publisher2;
-    ASSERT_TRUE(publisher2.Spawn({"ffmpeg",   "-hide_banner", "-loglevel",
-                                  "error",    "-re",          "-f",
-                                  "lavfi",    "-i",           "color=c=red:s=320x180:r=25:d=60",
-                                  "-c:v",     "libx264",      "-preset",
-                                  "veryfast", "-tune",        "zerolatency",
-                                  "-g",       "25",           "-pix_fmt",
-                                  "yuv420p",  "-f",           "flv",
-                                  url2},
+    ASSERT_TRUE(publisher2.Spawn(vt::PublishCommand("color=c=red:s=320x180:r=25:d=60", "", url2),
                                  dir + "/publisher2.log"));
     xcb_window_t e = x.CreateWindow(400, 600, 320, 180);
     ASSERT_EQ(av->StartPullRtmpStream(e, url2), 0);

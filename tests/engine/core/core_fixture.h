@@ -9,6 +9,7 @@
 #include "hal_time.h"
 #include "lirko.h"
 #include "lirko_login.h"
+#include "looper_call.h"
 #include "notify_recorder.h"
 #include "ptt_server.h"
 #include "sessionset.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ptt::test
@@ -60,17 +62,13 @@ class EngineFixture : public ::testing::Test
     // Runs fn on the looper and returns its result.
     int on_looper(std::function<int()> fn)
     {
-        return hal_looper_exec(
-            engine->looper,
-            [](hal_looper *, void *arg) { return (*static_cast<std::function<int()> *>(arg))(); },
-            &fn);
+        return looper_call(engine->looper, std::move(fn));
     }
 
     // Returns once the looper has run every timer due at the current time.
     void settle()
     {
-        on_looper([] { return 0; });
-        on_looper([] { return 0; });
+        looper_settle(engine->looper);
     }
 
     // Moves the engine clock in half-second steps (the connection's tick).

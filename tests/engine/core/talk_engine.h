@@ -9,6 +9,7 @@
 #include "lirko.h"
 #include "lirko_login.h"
 #include "lirko_notify.h"
+#include "looper_call.h"
 #include "ptt_server.h"
 #include "session.h"
 #include "sessionset.h"
@@ -112,15 +113,11 @@ class TalkEngine
 
     int on_looper(std::function<int()> fn)
     {
-        return hal_looper_exec(
-            engine->looper,
-            [](hal_looper *, void *arg) { return (*static_cast<std::function<int()> *>(arg))(); },
-            &fn);
+        return looper_call(engine->looper, std::move(fn));
     }
     void settle()
     {
-        on_looper([] { return 0; });
-        on_looper([] { return 0; });
+        looper_settle(engine->looper);
     }
     int status()
     {

@@ -13,23 +13,10 @@ namespace
 
 const char *const DISPATCHER_MD5 = "EFE0EF527057A704259299FD98908DFA";
 
-class WinLoginTest : public ::testing::Test
+class WinLoginTest : public WinServerTest
 {
   protected:
-    void SetUp() override
-    {
-        hal_clock_fake_enable(20'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
-        WinReports::get().clear();
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
-    }
+    WinLoginTest() : WinServerTest(20'000'000, false, false) {}
     std::string login_password(size_t i)
     {
         auto logins = server.received("ptt.rr.Login");
@@ -39,9 +26,6 @@ class WinLoginTest : public ::testing::Test
         auto *login = reinterpret_cast<const Ptt__Rr__Login *>(logins[i].msg.get());
         return login->password;
     }
-
-    TempCwd cwd;
-    PttServer server;
 };
 
 TEST_F(WinLoginTest, LoginReportsTwoThenThreeAndLogoutEndsIt)

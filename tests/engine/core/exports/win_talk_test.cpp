@@ -37,30 +37,9 @@ struct TalkReports {
     }
 };
 
-class WinTalk : public ::testing::Test
+class WinTalk : public WinServerTest
 {
   protected:
-    void SetUp() override
-    {
-        setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
-        hal_clock_fake_enable(20'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
-        server.edit_directory([](Directory &d) {
-            d.config.present = true;
-            d.config.audio_enabled = true;
-            d.config.default_group = 2001;
-        });
-        server.sync();
-        WinReports::get().clear();
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
-    }
     void online()
     {
         ASSERT_TRUE(write_file(cwd.file("custom.ini"), "[network]\ndns = " + server.dns_entry() +
@@ -80,8 +59,6 @@ class WinTalk : public ::testing::Test
         ASSERT_TRUE(wait_until([] { return lirko_win_getOnlineStatus() == LIRKO_STATUS_ONLINE; }));
         ASSERT_TRUE(wait_until([] { return TalkReports::get().has("group 2001"); }));
     }
-    TempCwd cwd;
-    PttServer server;
 };
 
 } // namespace

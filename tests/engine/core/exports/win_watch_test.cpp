@@ -14,23 +14,15 @@ using namespace ptt::test;
 namespace
 {
 
-class WinWatch : public ::testing::Test
+class WinWatch : public WinServerTest
 {
   protected:
+    // The server's version goes into the directory per test (see online).
+    WinWatch() : WinServerTest(50'000'000, true, false) {}
     void SetUp() override
     {
-        setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
-        hal_clock_fake_enable(50'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
+        WinServerTest::SetUp();
         Heard::get().clear();
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
     }
     void online(int patch)
     {
@@ -63,8 +55,6 @@ class WinWatch : public ::testing::Test
             n += !r.udp;
         return n;
     }
-    TempCwd cwd;
-    PttServer server;
 };
 
 } // namespace

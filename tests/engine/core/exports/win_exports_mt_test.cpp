@@ -13,32 +13,15 @@ using namespace ptt::test;
 namespace
 {
 
-class WinExportsMt : public ::testing::Test
+class WinExportsMt : public WinServerTest
 {
   protected:
+    WinExportsMt() : WinServerTest(60'000'000) {}
     void SetUp() override
     {
-        setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
-        hal_clock_fake_enable(60'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
-        server.edit_directory([](Directory &d) {
-            d.config.present = true;
-            d.config.audio_enabled = true;
-            d.config.default_group = 2001;
-        });
-        server.sync();
+        WinServerTest::SetUp();
         Heard::get().clear();
     }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
-    }
-    TempCwd cwd;
-    PttServer server;
 };
 
 } // namespace

@@ -8,6 +8,8 @@
 #include "ptt_server.h"
 #include "test_support.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -88,5 +90,52 @@ inline bool win_load_and_login(PttServer &server, const std::string &dir)
     win_advance(server, 5.0);
     return wait_until([] { return lirko_win_getOnlineStatus() == LIRKO_STATUS_ONLINE; });
 }
+
+// The frame every export test shares: the manual engine clock from start_ms,
+// the test server on that clock, and after each test the engine unloaded, the
+// server stopped and the real clock back. file_sound: the file sound device,
+// writing into the test's folder. default_group: the account's configuration
+// enables audio and names group 2001 as its default.
+class WinServerTest : public ::testing::Test
+{
+  protected:
+    explicit WinServerTest(uint64_t start_ms = 20'000'000, bool file_sound = true,
+                           bool default_group = true)
+        : start_ms_(start_ms), file_sound_(file_sound), default_group_(default_group)
+    {
+    }
+    void SetUp() override
+    {
+        if (file_sound_)
+            setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
+        hal_clock_fake_enable(start_ms_);
+        server.set_clock([] { return hal_time_now(); });
+        std::string error;
+        ASSERT_TRUE(server.start(&error)) << error;
+        if (default_group_) {
+            server.edit_directory([](Directory &d) {
+                d.config.present = true;
+                d.config.audio_enabled = true;
+                d.config.default_group = 2001;
+            });
+            server.sync();
+        }
+        WinReports::get().clear();
+    }
+    void TearDown() override
+    {
+        lirko_win_on_unload();
+        server.stop();
+        hal_clock_fake_disable();
+    }
+
+    TempCwd cwd;
+    PttServer server;
+
+  private:
+    uint64_t start_ms_;
+    bool file_sound_;
+    bool default_group_;
+};
 
 } // namespace ptt::test

@@ -93,22 +93,14 @@ template <typename... A> struct Nop<void (*)(A...)> {
     static void fn(A...) {}
 };
 
-class PublicCallbacksTest : public ::testing::Test
+class PublicCallbacksTest : public WinServerTest
 {
   protected:
+    PublicCallbacksTest() : WinServerTest(20'000'000, false, false) {}
     void SetUp() override
     {
-        hal_clock_fake_enable(20'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        ASSERT_TRUE(server.start());
-        WinReports::get().clear();
+        WinServerTest::SetUp();
         Heard::get().clear();
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
     }
 
     void login()
@@ -123,9 +115,6 @@ class PublicCallbacksTest : public ::testing::Test
         server.sync();
         lirko_win_getOnlineStatus();
     }
-
-    TempCwd cwd;
-    PttServer server;
 };
 
 TEST_F(PublicCallbacksTest, EverySetterRefusesNullAndNeedsAnEngine)

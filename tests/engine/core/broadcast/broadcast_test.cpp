@@ -108,6 +108,23 @@ Bytes evrc_packet(uint16_t seq, uint32_t ts, const std::vector<Bytes> &frames)
     return p;
 }
 
+// A broadcast's media long enough to be stopped mid-play: three packets of
+// ten half-rate frames each; empty when the encoder gave too few frames.
+Bytes three_packet_media()
+{
+    std::vector<Bytes> frames = half_rate_frames(60);
+    if (frames.size() < 30)
+        return {};
+    Bytes media;
+    for (int i = 0; i < 3; i++) {
+        Bytes p =
+            evrc_packet((uint16_t)i, 0,
+                        std::vector<Bytes>(frames.begin() + 10 * i, frames.begin() + 10 * (i + 1)));
+        media.insert(media.end(), p.begin(), p.end());
+    }
+    return media;
+}
+
 class Broadcast : public TalkFixture
 {
   protected:
@@ -371,15 +388,8 @@ TEST_F(Broadcast, DuringATalkItPlaysAfterItAndTalkWorksAgain)
 TEST_F(Broadcast, DisconnectDuringPlayIsClean)
 {
     start();
-    std::vector<Bytes> frames = half_rate_frames(60);
-    ASSERT_GE(frames.size(), 30u);
-    Bytes media;
-    for (int i = 0; i < 3; i++) {
-        Bytes p =
-            evrc_packet((uint16_t)i, 0,
-                        std::vector<Bytes>(frames.begin() + 10 * i, frames.begin() + 10 * (i + 1)));
-        media.insert(media.end(), p.begin(), p.end());
-    }
+    Bytes media = three_packet_media();
+    ASSERT_FALSE(media.empty());
     push({{media, "with text"}});
     advance(0.2, 0.2);
     ASSERT_EQ(state(), (uint32_t)BROADCAST_PLAYING);
@@ -475,15 +485,8 @@ TEST_F(Broadcast, TextIsCutOnACharacterBoundary)
 TEST_F(Broadcast, StoppingThePlayerEndsItsTimersAndPending)
 {
     start();
-    std::vector<Bytes> frames = half_rate_frames(60);
-    ASSERT_GE(frames.size(), 30u);
-    Bytes media;
-    for (int i = 0; i < 3; i++) {
-        Bytes p =
-            evrc_packet((uint16_t)i, 0,
-                        std::vector<Bytes>(frames.begin() + 10 * i, frames.begin() + 10 * (i + 1)));
-        media.insert(media.end(), p.begin(), p.end());
-    }
+    Bytes media = three_packet_media();
+    ASSERT_FALSE(media.empty());
     push({{media, nullptr}, {media, nullptr}});
     advance(0.2, 0.2);
     ASSERT_EQ(state(), (uint32_t)BROADCAST_PLAYING);

@@ -18,30 +18,14 @@ namespace
 std::atomic<int> g_stop_from_callback{-100};
 std::atomic<int> g_broadcast_stop_from_callback{-100};
 
-class WinVoice : public ::testing::Test
+class WinVoice : public WinServerTest
 {
   protected:
     void SetUp() override
     {
-        setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
-        hal_clock_fake_enable(20'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
-        server.edit_directory([](Directory &d) {
-            d.config.present = true;
-            d.config.audio_enabled = true;
-            d.config.default_group = 2001;
-        });
-        server.sync();
+        WinServerTest::SetUp();
         g_stop_from_callback = -100;
         g_broadcast_stop_from_callback = -100;
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
     }
     // Recording at priority 0, so that a talk takes the device from it.
     void online()
@@ -80,9 +64,6 @@ class WinVoice : public ::testing::Test
             closedir(d);
         return found;
     }
-
-    TempCwd cwd;
-    PttServer server;
 };
 
 } // namespace

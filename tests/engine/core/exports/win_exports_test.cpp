@@ -15,31 +15,18 @@ using namespace ptt::test;
 namespace
 {
 
-class WinExports : public ::testing::Test
+class WinExports : public WinServerTest
 {
   protected:
+    WinExports() : WinServerTest(30'000'000) {}
     void SetUp() override
     {
-        setenv("LIRKO_AUDIO", ("file:," + cwd.file("out.wav")).c_str(), 1);
-        hal_clock_fake_enable(30'000'000);
-        server.set_clock([] { return hal_time_now(); });
-        std::string error;
-        ASSERT_TRUE(server.start(&error)) << error;
-        server.edit_directory([](Directory &d) {
-            d.config.present = true;
-            d.config.audio_enabled = true;
-            d.config.default_group = 2001;
-            d.user_department[1000] = 3001;
-        });
+        WinServerTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        server.edit_directory([](Directory &d) { d.user_department[1000] = 3001; });
         server.sync();
-        WinReports::get().clear();
         Heard::get().clear();
-    }
-    void TearDown() override
-    {
-        lirko_win_on_unload();
-        server.stop();
-        hal_clock_fake_disable();
     }
     void online()
     {
@@ -92,8 +79,6 @@ class WinExports : public ::testing::Test
             }
         }
     }
-    TempCwd cwd;
-    PttServer server;
 };
 
 // Arrays whose every byte is a known pattern, to see that a refused call
