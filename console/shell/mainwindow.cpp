@@ -79,7 +79,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     SHELL_LOG() << "argrment " << QCoreApplication::arguments();
     g_main_window = this;
     m_videocontainer = VideoContainer::instance();
-    m_tableData = TableData::instance();
+    // The quality labels, shared by the process and never freed.
+    (void)TableData::instance();
     setFocusPolicy(Qt::StrongFocus);
     m_poc = new POc(this);
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QMutex>
 #include <QString>
 #include <QTranslator>
 #include <QUrl>
@@ -16,7 +15,6 @@ class IAvVistrel;
 class JsContext;
 class JsWallPage;
 class POc;
-class TableData;
 class VideoContainer;
 class VideoWall;
 
@@ -109,8 +107,6 @@ class MainWindow : public QMainWindow
     IAvVistrel *m_pAvVistrel = nullptr;
     // The video wall window (one per process), owned here.
     VideoContainer *m_videocontainer = nullptr;
-    // The quality labels, shared by the process and never freed.
-    TableData *m_tableData = nullptr;
     int m_ignoreSslError = 1;
     JsContext *m_jsContext = nullptr;
     QWebChannel *m_webChannel = nullptr;
@@ -122,9 +118,6 @@ class MainWindow : public QMainWindow
     std::unique_ptr<JsWallPage> m_wallPage;
     // The translator the page's language choice installs.
     QTranslator m_translator;
-    // The live-video library serialises the start thread's calls and the GUI
-    // thread's stops on its own worker, so no console code takes it today.
-    QMutex m_videoLock;
 
     bool m_engineLoaded = false;
     bool m_closing = false;

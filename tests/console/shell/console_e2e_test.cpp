@@ -11,18 +11,12 @@
 #include <unistd.h>
 
 using webtest::ConsoleRun;
+using webtest::k_time_scale;
 using webtest::spin_for;
 using webtest::spin_until;
 
 namespace
 {
-
-// Under a sanitizer real time means nothing: the limits hold in plain builds.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double k_time_scale = 10.0;
-#else
-constexpr double k_time_scale = 1.0;
-#endif
 
 TEST(ConsoleE2e, ScreenshotOfTheWindowWithThePage)
 {

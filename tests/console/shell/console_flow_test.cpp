@@ -15,17 +15,12 @@
 #include <gtest/gtest.h>
 
 using webtest::ConsoleRun;
+using webtest::k_time_scale;
 using webtest::PageCall;
 using webtest::spin_until;
 
 namespace
 {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double k_time_scale = 10.0;
-#else
-constexpr double k_time_scale = 1.0;
-#endif
 
 // A name and an address built to break a page statement put together by
 // hand: both quotes, a backslash, a line break, a format marker and text that

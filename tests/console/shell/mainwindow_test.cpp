@@ -20,21 +20,12 @@
 
 using webtest::spin_for;
 using webtest::spin_until;
+using webtest::write_config;
 
 namespace
 {
 
 const QByteArray k_page = "<html><head><title>dispatcher</title></head><body>page</body></html>";
-
-void write_config(const std::vector<std::pair<QString, QString>> &values)
-{
-    shell_config_release();
-    QSettings s(QStringLiteral("config.ini"), QSettings::IniFormat);
-    s.setIniCodec(QTextCodec::codecForName("GB2312"));
-    s.clear();
-    for (const auto &kv : values)
-        s.setValue(kv.first, kv.second);
-}
 
 struct LoopRun {
     qint64 ms;

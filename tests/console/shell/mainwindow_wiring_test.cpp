@@ -41,19 +41,10 @@
 
 using webtest::spin_for;
 using webtest::spin_until;
+using webtest::write_config;
 
 namespace
 {
-
-void write_config(const std::vector<std::pair<QString, QString>> &values)
-{
-    shell_config_release();
-    QSettings s(QStringLiteral("config.ini"), QSettings::IniFormat);
-    s.setIniCodec(QTextCodec::codecForName("GB2312"));
-    s.clear();
-    for (const auto &kv : values)
-        s.setValue(kv.first, kv.second);
-}
 
 // Collects every log line while it lives (any thread).
 class LogCapture

@@ -2,11 +2,14 @@
 
 #include "crash_handler.h"
 #include "sanitizer_options.h"
+#include "shell_config.h"
 #include "test_support.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTcpSocket>
+#include <QTextCodec>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
@@ -96,6 +99,16 @@ void spin_for(int ms)
 QString work_dir()
 {
     return g_cwd ? QString::fromStdString(g_cwd->path()) : QString();
+}
+
+void write_config(const std::vector<std::pair<QString, QString>> &values)
+{
+    shell_config_release();
+    QSettings s(QStringLiteral("config.ini"), QSettings::IniFormat);
+    s.setIniCodec(QTextCodec::codecForName("GB2312"));
+    s.clear();
+    for (const auto &kv : values)
+        s.setValue(kv.first, kv.second);
 }
 
 } // namespace webtest

@@ -10,6 +10,8 @@
 #include <QTcpServer>
 #include <QUrl>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace webtest
 {
@@ -41,5 +43,9 @@ bool spin_until(const std::function<bool()> &pred, int ms = 20000);
 void spin_for(int ms);
 // The folder the test process runs in.
 QString work_dir();
+// Replaces config.ini in the current folder with these keys (GB2312, as the
+// console keeps it) and drops the console's own store, so the next window
+// reads the file afresh.
+void write_config(const std::vector<std::pair<QString, QString>> &values);
 
 } // namespace webtest
