@@ -125,6 +125,7 @@ void CustomWebEnginePage::setBridge(QWebChannel *channel)
 {
     m_bridge = channel;
     setWebChannel(channel);
+    connect(this, &QWebEnginePage::loadFinished, this, [this]() { m_homeLoad = false; });
 }
 
 bool CustomWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationType type,
@@ -135,10 +136,15 @@ bool CustomWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationTyp
     if (!isMainFrame)
         return true;
     if (type != NavigationTypeRedirect) {
-        m_homeLoad = url.adjusted(QUrl::RemoveFragment) == m_trusted.adjusted(QUrl::RemoveFragment);
+        // Only the console's own load of the configured address is typed: a
+        // page cannot start one.
+        m_homeLoad = type == NavigationTypeTyped &&
+                     url.adjusted(QUrl::RemoveFragment) == m_trusted.adjusted(QUrl::RemoveFragment);
     } else if (m_homeLoad && !isTrusted(url)) {
         // The configured server sends its page elsewhere (http to https, a
         // new host): where its own load lands is the dispatcher's origin too.
+        // A script's or a refresh's move counts as a redirect as well, so the
+        // load's end closes that window: a document shown since may not.
         SHELL_LOG() << "the dispatcher page is redirected to" << url.toString();
         QUrl origin;
         origin.setScheme(url.scheme());

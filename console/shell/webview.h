@@ -61,9 +61,10 @@ class CustomWebEnginePage : public QWebEnginePage
     // The configured origin, or one that a load of the configured address
     // itself was redirected to.
     bool isTrusted(const QUrl &origin) const;
-    // The web channel only documents of a trusted origin may reach: it is
-    // attached now and taken off the page before a main-frame document of
-    // any other origin loads, put back before a trusted one does.
+    // The web channel only documents of a trusted origin may reach; set
+    // once. It is attached now, taken off the page before a main-frame
+    // document of any other origin loads and put back before a trusted one
+    // does.
     void setBridge(QWebChannel *channel);
     QWebChannel *bridge() const
     {
