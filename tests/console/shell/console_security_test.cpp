@@ -210,6 +210,9 @@ TEST_F(ConsoleSecurity, OnlyTheDispatcherPageReachesTheConsole)
         run.press(QStringLiteral("away") + QLatin1String(via));
         EXPECT_TRUE(reportsNoTransport(QLatin1String(via)));
         ASSERT_NO_FATAL_FAILURE(comeBack(QLatin1String(via)));
+        // Nor did the transport come later, before it left.
+        EXPECT_EQ(foreign.requests(QStringLiteral("/seen/%1/transport").arg(QLatin1String(via))),
+                  0);
         EXPECT_TRUE(run.qtlog().contains(QStringLiteral("navigation to another origin"))) << tail();
     }
 
@@ -227,6 +230,10 @@ TEST_F(ConsoleSecurity, OnlyTheDispatcherPageReachesTheConsole)
                    mode_of(run.folder() + QStringLiteral("/config.ini")) == 0600;
         },
         30000));
+
+    for (const char *via : {"frame", "popup"})
+        EXPECT_EQ(foreign.requests(QStringLiteral("/seen/%1/transport").arg(QLatin1String(via))), 0)
+            << via;
 
     // The logs are complete once the program ended.
     bool asked = false;
