@@ -298,16 +298,16 @@ TEST(EvrcEncoderVectors, AllRateImposedNoiseSuppressionOff)
     check_exact(cases);
 }
 
-// Every rate with this encoder's own rate decision: on vec_01 it differs from
-// the reference's in 7 of 3955 choices (frames 500-502 and 523-525, where it
-// holds full rate longer after speech, and 714), on f in 2 of 295 (159, 207),
-// and the frames after such a choice inherit the difference.
+// Every rate with this encoder's own rate decision. The background estimate
+// rises either fast (after a stretch without periodicity) or by the slow
+// creep, never both in one frame: letting both run drifted the estimate up
+// over long pauses after speech and moved later choices.
 TEST(EvrcEncoderVectors, AllRateOwnDecisionNoiseSuppressionOff)
 {
     const ExactCase cases[] = {
-        {"official/short/f.pcm", "rates/f.h4l1n0.pkt", 1, 4, false, false},
+        {"official/short/f.pcm", "rates/f.h4l1n0.pkt", 1, 4, false, true},
         {"official/short/m.pcm", "rates/m.h4l1n0.pkt", 1, 4, false, true},
-        {"official/long/vec_01.pcm", "rates/vec_01.h4l1n0.pkt", 1, 4, false, false},
+        {"official/long/vec_01.pcm", "rates/vec_01.h4l1n0.pkt", 1, 4, false, true},
     };
     check_exact(cases);
 }
@@ -327,7 +327,7 @@ TEST(EvrcEncoderVectors, AllRate)
         {"official/short/f.pcm", "official/short/f.pkt", 1, 4, 1, 3.5, 99.6, {28, 55}, 35},
         {"official/short/m.pcm", "official/short/m.pkt", 1, 4, 1, 3.5, 100.0, {14, 60}, 47},
         {"official/long/vec_01.pcm", "official/long/vec_01.pkt", 1, 4, 1, 6.0, 96.7, {92, 83}, 46},
-        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 5.5, 98.3, {87, 67}, 53},
+        {"official/long/vec_02.pcm", "official/long/vec_02.pkt", 1, 4, 1, 5.4, 98.3, {87, 67}, 53},
     };
     for (const EncodeCase &c : cases)
         check(c);
