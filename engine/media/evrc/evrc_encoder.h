@@ -90,8 +90,7 @@ typedef struct evrc_encoder_state {
     evrc_bits bits; // the frame being packed
     // Eighth-rate noise generator: seed, and the second deviate of a pair.
     Word16 eighth_seed;
-    Word16 noise_cached;
-    Word32 noise_cache;
+    evrc_gauss noise;
     Word16 frame_count;
     Word16 prev_rate;
 
