@@ -170,6 +170,31 @@ std::vector<Record> corrupt_stream(const std::vector<Record> &source,
     return out;
 }
 
+// What is out of range in the decoder's state after a frame, if anything.
+const char *state_fault(const evrc_decoder *dec)
+{
+    auto rate_ok = [](Word16 r) {
+        return r == EVRC_RATE_EIGHTH || r == EVRC_RATE_HALF || r == EVRC_RATE_FULL;
+    };
+    if (!rate_ok(dec->last_rate))
+        return "last good rate";
+    if (!rate_ok(dec->rate.rate))
+        return "rate in force";
+    if (dec->recovery < 0 || dec->recovery > 3)
+        return "recovery count";
+    if (dec->excitation_scale < 0)
+        return "excitation scale";
+    if (dec->delay < EVRC_MIN_DELAY || dec->delay > EVRC_MAX_DELAY)
+        return "delay";
+    if (dec->prev_delay != dec->delay)
+        return "previous delay";
+    if (dec->energy_row < 0 || dec->energy_row > 255)
+        return "energy row";
+    if (dec->ones_run < 0 || dec->ones_run > 3)
+        return "all-ones run";
+    return nullptr;
+}
+
 // Decodes a stream from reset, checking after every frame that the decoder's
 // state stays in range and that nothing is written past the 160 samples.
 std::vector<int16_t> decode_stream(const std::vector<Record> &stream, int legacy, Coverage *cov)
@@ -188,7 +213,8 @@ std::vector<int16_t> decode_stream(const std::vector<Record> &stream, int legacy
         Word16 recovery = dec->recovery;
         evrc_decode_words(dec, r.rate, r.words, out);
         for (int k = EVRC_FRAME_LEN; k < EVRC_FRAME_LEN + 8; k++)
-            EXPECT_EQ(out[k], 0x5a5a) << "frame " << f;
+            if (out[k] != 0x5a5a)
+                ADD_FAILURE() << "wrote past 160 samples at frame " << f;
         pcm.insert(pcm.end(), out, out + EVRC_FRAME_LEN);
         bool erased = dec->bad_rate || dec->erasure;
         if (cov) {
@@ -204,17 +230,8 @@ std::vector<int16_t> decode_stream(const std::vector<Record> &stream, int legacy
                 }
             }
         }
-        const Word16 rates[3] = {EVRC_RATE_EIGHTH, EVRC_RATE_HALF, EVRC_RATE_FULL};
-        EXPECT_NE(std::find(rates, rates + 3, dec->last_rate), rates + 3) << "frame " << f;
-        EXPECT_NE(std::find(rates, rates + 3, dec->rate.rate), rates + 3) << "frame " << f;
-        EXPECT_GE(dec->recovery, 0) << "frame " << f;
-        EXPECT_LE(dec->recovery, 3) << "frame " << f;
-        EXPECT_GE(dec->excitation_scale, 0) << "frame " << f;
-        EXPECT_GE(dec->delay, EVRC_MIN_DELAY) << "frame " << f;
-        EXPECT_LE(dec->delay, EVRC_MAX_DELAY) << "frame " << f;
-        EXPECT_EQ(dec->prev_delay, dec->delay) << "frame " << f;
-        EXPECT_GE(dec->energy_row, 0) << "frame " << f;
-        EXPECT_LE(dec->energy_row, 255) << "frame " << f;
+        const char *fault = state_fault(dec);
+        EXPECT_EQ(fault, nullptr) << fault << " after frame " << f;
         if (::testing::Test::HasFailure())
             break;
     }
@@ -240,7 +257,7 @@ TEST(EvrcRobustness, CorruptedStreamsStayBoundedAndDeterministic)
             full.push_back(source[f]);
     }
     Coverage cov;
-    for (uint32_t seed = 1; seed <= 48; seed++) {
+    for (uint32_t seed = 1; seed <= 40; seed++) {
         std::vector<Record> stream = corrupt_stream(source, full, seed, 200);
         for (int legacy = 1; legacy >= 0; legacy--) {
             std::vector<int16_t> a = decode_stream(stream, legacy, legacy ? &cov : nullptr);
