@@ -26,6 +26,32 @@ TempCwd::TempCwd() : old_(fs::current_path().string())
     fs::current_path(dir_);
 }
 
+UnwritableFolder::UnwritableFolder(std::string dir)
+    : dir_(std::move(dir)), mode_(static_cast<unsigned>(fs::status(dir_).permissions()))
+{
+    fs::permissions(dir_, fs::perms(0555));
+    if (geteuid() != 0)
+        return;
+    std::error_code ec;
+    fs::rename(dir_, dir_ + ".aside", ec);
+    moved_ = !ec;
+    EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
+    if (moved_) {
+        EXPECT_TRUE(write_file(dir_, "")) << dir_;
+    }
+}
+
+UnwritableFolder::~UnwritableFolder()
+{
+    std::error_code ec;
+    if (moved_) {
+        fs::remove(dir_, ec);
+        fs::rename(dir_ + ".aside", dir_, ec);
+        EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
+    }
+    fs::permissions(dir_, fs::perms(mode_), ec);
+}
+
 TempCwd::~TempCwd()
 {
     std::error_code ec;
