@@ -26,6 +26,19 @@ TempCwd::TempCwd() : old_(fs::current_path().string())
     fs::current_path(dir_);
 }
 
+int open_fds_to(const std::string &path)
+{
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(fs::absolute(path), ec);
+    int n = 0;
+    for (const auto &entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code link_ec;
+        if (fs::read_symlink(entry.path(), link_ec) == target)
+            n++;
+    }
+    return n;
+}
+
 UnwritableFolder::UnwritableFolder(std::string dir)
     : dir_(std::move(dir)), mode_(static_cast<unsigned>(fs::status(dir_).permissions()))
 {

@@ -51,6 +51,9 @@ class UnwritableFolder
     bool moved_ = false;
 };
 
+// How many of the process's open descriptors refer to the file at path.
+int open_fds_to(const std::string &path);
+
 // Absolute path under the shared reference data folder (../shared/data); a
 // test fails with the path named when the folder or the file is missing.
 std::string shared_data(const std::string &relative);
