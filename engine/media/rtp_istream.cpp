@@ -188,14 +188,36 @@ seq_verdict check_sequence(rtp_istream *s, uint32_t seq32)
             return SEQ_DROP;
         }
         IS_LOG(s, HAL_LOG_DEBUG, "long jump,bad seq %u, last=%u", seq, last);
-        s->bad_seq++;
-        s->dropped++;
         return SEQ_RESTART;
     }
     if ((last > k_wrap_high && seq < k_wrap_low) || last - seq < k_jump)
         return SEQ_ACCEPT;
     s->dropped++;
     return SEQ_DROP;
+}
+
+// A packet far off the sequence: one stray (a late copy, a misrouted or
+// forged packet) must not throw away the jitter buffer, but a sender that
+// really restarted its numbering must still be followed. As in RFC 3550
+// appendix A.1, the stream moves only when the packet after the jump
+// continues it; 1 when this packet confirms the jump remembered before.
+int confirms_jump(rtp_istream *s, uint32_t seq)
+{
+    uint32_t seq16 = seq & 0xFFFFu;
+    if (s->jump_pending && seq16 == s->jump_next) {
+        s->jump_pending = 0;
+        return 1;
+    }
+    s->jump_pending = 1;
+    s->jump_next = (seq16 + 1u) & 0xFFFFu;
+    return 0;
+}
+
+// Within k_jump of last (either way) on 16-bit values.
+int near_sequence(uint32_t seq, uint32_t last)
+{
+    uint32_t d = (seq - last) & 0xFFFFu;
+    return d < k_jump || 0x10000u - d < k_jump;
 }
 
 int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uint32_t length)
@@ -222,24 +244,45 @@ int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uin
     }
 
     if (s->probation_left != 0) {
-        if (f.seq != s->last_seq + 1u) {
+        if (f.seq == s->last_seq + 1u) {
+            s->probation_left--;
+            s->last_seq = f.seq;
+        } else if (near_sequence(f.seq, s->last_seq)) {
             IS_LOG(s, HAL_LOG_DEBUG, "in probation,bad seq %u, last=%u", f.seq, s->last_seq);
             s->bad_seq++;
             s->dropped += s->probation - s->probation_left;
             do_restart(s, f.seq, f.ts, now);
             return 0;
+        } else if (confirms_jump(s, f.seq)) {
+            // Two in a row far from the probed sequence: probe this one.
+            IS_LOG(s, HAL_LOG_DEBUG, "in probation,new seq %u, last=%u", f.seq, s->last_seq);
+            s->dropped += s->probation - s->probation_left;
+            do_restart(s, f.seq, f.ts, now);
+            if (s->dying)
+                return 0;
+        } else {
+            // A stray among the probed packets: dropped, the probation goes on.
+            s->bad_seq++;
+            s->dropped++;
+            return 0;
         }
-        s->probation_left--;
-        s->last_seq = f.seq;
     } else {
         seq_verdict v = check_sequence(s, f.seq);
         if (v == SEQ_DROP)
             return 0;
         if (v == SEQ_RESTART) {
+            if (!confirms_jump(s, f.seq)) {
+                s->bad_seq++;
+                s->dropped++;
+                return 0;
+            }
             do_restart(s, f.seq, f.ts, now);
-            return 0;
+            // The owner may have ended the stream from its restart callback.
+            if (s->dying)
+                return 0;
+        } else {
+            s->last_seq = f.seq;
         }
-        s->last_seq = f.seq;
     }
 
     // (now - ts / 8000) - (last arrival - last ts / 8000), with the

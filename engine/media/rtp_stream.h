@@ -134,6 +134,10 @@ typedef struct rtp_istream {
     uint64_t unordered;
     uint64_t samples; // received since the last restart
     double jitter;    // seconds
+    // A packet far off the sequence is followed only when the next packet
+    // continues it: jump_next is the sequence number (16 bits) that would.
+    uint32_t jump_next;
+    uint32_t jump_pending;
     JitterBuffer *jb;
     list *ready;           // frames to hand out, in playing order
     list *history;         // frames handed out since the last jitter-buffer read
