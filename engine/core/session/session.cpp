@@ -419,6 +419,8 @@ void session_close(session *s)
     s->status = SESSION_STATUS_CREATED;
 }
 
+static void session_send_release_mic(session *s);
+
 int session_is_talking(const session *s)
 {
     return s && (s->status == SESSION_STATUS_WAIT_MIC || s->status == SESSION_STATUS_SPEAKING ||
@@ -432,7 +434,18 @@ void session_post_reset_stops(session *s)
     // The application saw these talks start; without their ends it would
     // show a talk that no longer exists.
     if (session_is_talking(s)) {
+        // Ended here, once: the teardown that follows would end a talk still
+        // sending only through a drain hook that never comes, and a talk in
+        // another state a second time.
         SESSION_LOG(s, HAL_LOG_ERROR, "session gid:%u reset while talking", s->gid);
+        session_close_speak_file(s);
+        s->talk_requested = 0;
+        s->record_draining = 0;
+        hal_sound_stop_record(s->sound);
+        session_send_release_mic(s);
+        rtp_ostream_destroy(&s->ostream);
+        focus_manager_release(s->focus, &s->ostream);
+        s->status = SESSION_STATUS_IDLE;
         session_post(s, "stop_speak", s->myself);
     }
     if (s->speaker) {

@@ -322,6 +322,8 @@ TEST_F(ConnectionTest, NameLongerThanItsFrameRestartsWithoutLosingEarlierFrames)
     server.push_raw(blob);
     ASSERT_TRUE(server.wait_count("ptt.net.Pong", 1)) << "the frame before the bad one";
     ASSERT_TRUE(server.wait_clients(0));
+    // Behind the failure on the looper: the retry is timed from there.
+    EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 0);
     advance(5.0);
     ASSERT_TRUE(server.wait_count("ptt.rr.Login", 2));
     ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
