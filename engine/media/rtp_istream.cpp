@@ -27,8 +27,9 @@ const int k_span = 160;                // samples of one frame, the jitter buffe
 const uint64_t k_start_samples = 3200; // 400 ms
 const int64_t k_probation_default = 2;
 const int64_t k_probation_max = 100;
-const uint32_t k_jump = 10;         // this far ahead restarts, this far behind drops
-const uint32_t k_wrap_high = 65136; // last above this and sequence below k_wrap_low: a wrap
+const uint32_t k_jump = 10;          // this far ahead restarts, this far behind drops
+const uint32_t k_jump_ts_max = 8000; // a packet continuing a jump is at most 1 s later
+const uint32_t k_wrap_high = 65136;  // last above this and sequence below k_wrap_low: a wrap
 const uint32_t k_wrap_low = 400;
 const uint32_t k_frame_data_max = RTP_POP_FRAME_DATA;
 // A drain crosses at most this many missing spans (60 s) between packets.
@@ -199,17 +200,31 @@ seq_verdict check_sequence(rtp_istream *s, uint32_t seq32)
 // A packet far off the sequence: one stray (a late copy, a misrouted or
 // forged packet) must not throw away the jitter buffer, but a sender that
 // really restarted its numbering must still be followed. As in RFC 3550
-// appendix A.1, the stream moves only when the packet after the jump
-// continues it; 1 when this packet confirms the jump remembered before.
-int confirms_jump(rtp_istream *s, uint32_t seq)
+// appendix A.1, the stream moves only when a packet continues the far one:
+// the next sequence number with a timestamp at most a second later. A playing
+// stream asks this of the packet right after the far one (ring 0). One in
+// probation asks it of any of the latest far packets (ring 1): strays may
+// come first, and then the sequence being probed is a stray's while the
+// talker's packets arrive among others. 1 when seq and ts confirm a jump.
+int confirms_jump(rtp_istream *s, uint32_t seq, uint32_t ts, int ring)
 {
-    uint32_t seq16 = seq & 0xFFFFu;
-    if (s->jump_pending && seq16 == s->jump_next) {
-        s->jump_pending = 0;
-        return 1;
+    uint16_t seq16 = (uint16_t)seq;
+    uint32_t n = ring ? s->jump_count : (s->jump_count ? 1u : 0u);
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t at =
+            (s->jump_at + RTP_ISTREAM_JUMP_CANDIDATES - 1 - i) % RTP_ISTREAM_JUMP_CANDIDATES;
+        uint32_t step = ts - s->jump_ts[at];
+        if (s->jump_next[at] == seq16 && step > 0 && step <= k_jump_ts_max) {
+            s->jump_count = 0;
+            s->jump_at = 0;
+            return 1;
+        }
     }
-    s->jump_pending = 1;
-    s->jump_next = (seq16 + 1u) & 0xFFFFu;
+    s->jump_next[s->jump_at] = (uint16_t)(seq16 + 1u);
+    s->jump_ts[s->jump_at] = ts;
+    s->jump_at = (s->jump_at + 1) % RTP_ISTREAM_JUMP_CANDIDATES;
+    if (s->jump_count < RTP_ISTREAM_JUMP_CANDIDATES)
+        s->jump_count++;
     return 0;
 }
 
@@ -253,7 +268,7 @@ int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uin
             s->dropped += s->probation - s->probation_left;
             do_restart(s, f.seq, f.ts, now);
             return 0;
-        } else if (confirms_jump(s, f.seq)) {
+        } else if (confirms_jump(s, f.seq, f.ts, 1)) {
             // Two in a row far from the probed sequence: probe this one.
             IS_LOG(s, HAL_LOG_DEBUG, "in probation,new seq %u, last=%u", f.seq, s->last_seq);
             s->dropped += s->probation - s->probation_left;
@@ -271,7 +286,7 @@ int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uin
         if (v == SEQ_DROP)
             return 0;
         if (v == SEQ_RESTART) {
-            if (!confirms_jump(s, f.seq)) {
+            if (!confirms_jump(s, f.seq, f.ts, 0)) {
                 s->bad_seq++;
                 s->dropped++;
                 return 0;
