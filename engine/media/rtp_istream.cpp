@@ -341,12 +341,16 @@ void read_jitter_buffer(rtp_istream *s)
     spx_int32_t offset = 0;
     int r = jitter_buffer_get(s->jb, &p, k_span, &offset);
     if (r == JITTER_BUFFER_OK) {
+        // The ready queue is empty here: what it holds next is this packet.
         (void)rtp_split_payload(s->ready, s->pt, 0, (const uint8_t *)p.data, p.len);
+        s->voice_frames += list_count(s->ready);
         if (offset <= 0) {
             rtp_frame_queue_clear(s->history);
             // Frames before the play position are not played.
-            for (; offset <= -k_span && list_count(s->ready) > 0; offset += k_span)
+            for (; offset <= -k_span && list_count(s->ready) > 0; offset += k_span) {
                 push_back(s->history, (hal_sound_frame *)list_pop_front(s->ready));
+                s->voice_frames--;
+            }
         } else if (offset >= k_span) {
             conceal(s, offset / k_span);
         }

@@ -136,7 +136,8 @@ typedef struct rtp_istream {
     uint64_t dropped;
     uint64_t bad_seq;
     uint64_t unordered;
-    uint64_t samples; // received since the last restart
+    uint64_t voice_frames; // frames of received voice handed out while playing
+    uint64_t samples;      // received since the last restart
     double jitter;    // seconds
     // A packet far off the sequence is followed only when a packet of its
     // own sequence continues it: jump_next holds the sequence numbers (16
