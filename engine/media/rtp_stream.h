@@ -138,13 +138,17 @@ typedef struct rtp_istream {
     uint64_t unordered;
     uint64_t voice_frames; // frames of received voice handed out while playing
     uint64_t samples;      // received since the last restart
-    double jitter;    // seconds
+    double jitter;         // seconds
     // A packet far off the sequence is followed only when a packet of its
     // own sequence continues it: jump_next holds the sequence numbers (16
     // bits) that would continue the latest far packets, jump_ts their
     // timestamps, jump_count of them, the oldest overwritten at jump_at.
     uint16_t jump_next[RTP_ISTREAM_JUMP_CANDIDATES];
     uint32_t jump_ts[RTP_ISTREAM_JUMP_CANDIDATES];
+    // In probation also their payloads (owned), so the packet that began a
+    // confirmed sequence is played too.
+    uint8_t *jump_payload[RTP_ISTREAM_JUMP_CANDIDATES];
+    uint32_t jump_length[RTP_ISTREAM_JUMP_CANDIDATES];
     uint32_t jump_count;
     uint32_t jump_at;
     JitterBuffer *jb;
