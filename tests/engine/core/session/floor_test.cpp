@@ -141,3 +141,20 @@ TEST_F(Floor, ALostLinkEndsTheTalkAtOnceAndTheTalkResumesAfterTheOutage)
         advance(1.5); // one talk request a second
     }
 }
+
+// An unload tells the application nothing more, not even of the talk and the
+// playback it cuts short; a logout ends both visibly.
+TEST_F(Floor, ALogoutReportsTheEndsOfTalksAnUnloadDoesNot)
+{
+    ASSERT_EQ(press(*a), 0);
+    ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+    a->clear();
+    b->clear();
+    EXPECT_EQ(b->on_looper([&] { return lirko_logout(b->engine); }), 0);
+    ASSERT_TRUE(until([&] { return !b->calls(SLOT_USER_STOP_SPEAK).empty(); }));
+    EXPECT_EQ(b->calls(SLOT_STOP_PLAYING), std::vector<std::string>{"2001,1000"});
+    EXPECT_EQ(b->calls(SLOT_USER_STOP_SPEAK), std::vector<std::string>{"2001,1000"});
+
+    lirko_destroy(&a->engine);
+    EXPECT_TRUE(a->calls().empty());
+}
