@@ -130,6 +130,17 @@ class VideoWallTest : public QObject
         QVERIFY(e[0]->tile->isFullScreenTile());
         QCOMPARE(e[0]->tile->size(), 2 * before);
         QVERIFY(!e[1]->tile->isVisible());
+        // The enlarged tile takes the room of the hidden ones: alone in the
+        // grid, in its middle at the top; back to normal, back to its cell.
+        VideoMain *grid = m_wall->pullMainWidget();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            e[0]->tile->geometry(),
+            QRect(QPoint((grid->width() - 2 * before.width()) / 2, 0), 2 * before), 5000);
+        QTest::mouseDClick(e[0]->tile, Qt::LeftButton);
+        QVERIFY(!e[0]->tile->isFullScreenTile());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            e[0]->tile->geometry(),
+            QRect(QPoint((grid->width() / 2 - before.width()) / 2, 0), before), 5000);
     }
 
     void openAndCloseByIndex()
