@@ -396,6 +396,21 @@ static bool write_table(hal_file *file, hash *sections)
     return true;
 }
 
+// A non-empty value under a key whose name holds "password" (any letter
+// case): such a file is for its owner's eyes only.
+static bool holds_password(hash *sections)
+{
+    for (hash_node *s = hash_begin(sections); s; s = hash_next(s)) {
+        ini_section *sec = static_cast<ini_section *>(hash_data_get(s));
+        for (hash_node *k = hash_begin(sec->keys); k; k = hash_next(k)) {
+            ini_key *rec = static_cast<ini_key *>(hash_data_get(k));
+            if (rec->value[0] != '\0' && strcasestr(rec->key, "password"))
+                return true;
+        }
+    }
+    return false;
+}
+
 // Makes the rename itself durable.
 static void sync_directory(const char *path)
 {
@@ -420,17 +435,34 @@ int hal_ini_save(hal_ini *ini)
     hal_file *file = hal_file_new();
     bool ok = false;
     bool created = false;
+    const bool secret = holds_password(ini->sections);
     if (tmp && file) {
         snprintf(tmp, n, "%s.%ld.%u.tmp", ini->path, static_cast<long>(getpid()),
                  g_tmp_counter.fetch_add(1));
-        created = hal_file_open(file, tmp, "wx") == 0;
+        // A password's file is created owner-only before a byte is in it.
+        const int made = open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, secret ? 0600 : 0666);
+        if (made >= 0) {
+            close(made);
+            created = hal_file_open(file, tmp, "r+") == 0;
+            if (!created)
+                unlink(tmp);
+        }
     }
     if (created) {
         int fd = hal_file_get_handle(file);
-        // Keep the permissions of the file being replaced.
+        // Keep the permissions of the file being replaced, except that a
+        // password is never left readable by its group or others.
         struct stat st;
-        if (stat(ini->path, &st) == 0)
-            (void)fchmod(fd, st.st_mode & 07777);
+        if (stat(ini->path, &st) == 0) {
+            mode_t mode = st.st_mode & 07777;
+            if (secret && (mode & 077) != 0) {
+                hal_log_output(ini->log, HAL_LOG_WARN, kTag,
+                               "%s holds a password: mode %03o narrowed to 600", ini->path,
+                               static_cast<unsigned>(mode));
+                mode = 0600;
+            }
+            (void)fchmod(fd, mode);
+        }
         ok = write_table(file, ini->sections) && hal_file_flush(file) == 0 && fsync(fd) == 0;
         hal_file_close(file);
         if (ok)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTextCodec>
@@ -45,6 +46,40 @@ LoopRun run_loop(int ms = 10000)
     guard.start(ms);
     const int code = QCoreApplication::exec();
     return {t.elapsed(), code};
+}
+
+// The cache clean removes the web cache's own folder and nothing else: a
+// path that is empty (an off-the-record profile), relative, or a folder the
+// console lives in keeps its files.
+TEST(MainWindowCache, CleanRemovesOnlyTheCacheFolder)
+{
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("keep/sub")));
+    const QString planted = cwd + QStringLiteral("/keep/sub/recording.amr");
+    ASSERT_TRUE(ptt::test::write_file(planted.toStdString(), "x"));
+    QWebEngineProfile off_the_record;
+    ASSERT_TRUE(off_the_record.isOffTheRecord());
+    const QStringList refused{off_the_record.cachePath(),
+                              QString(),
+                              QStringLiteral("keep"),
+                              QStringLiteral("."),
+                              cwd,
+                              cwd + QStringLiteral("/"),
+                              cwd + QStringLiteral("/keep/.."),
+                              QFileInfo(cwd).path(),
+                              QStringLiteral("/"),
+                              QDir::homePath(),
+                              QCoreApplication::applicationDirPath()};
+    for (const QString &path : refused) {
+        EXPECT_FALSE(mainwindow_cache_folder_removable(path)) << path.toStdString();
+        EXPECT_FALSE(mainwindow_remove_cache_folder(path)) << path.toStdString();
+        EXPECT_TRUE(QFile::exists(planted)) << path.toStdString();
+    }
+    // A folder of its own goes, with what is in it.
+    const QString cache = cwd + QStringLiteral("/keep/sub");
+    EXPECT_TRUE(mainwindow_remove_cache_folder(cache));
+    EXPECT_FALSE(QFile::exists(planted));
+    EXPECT_TRUE(QDir(cwd + QStringLiteral("/keep")).exists());
 }
 
 TEST(MainWindowValues, LogPriority)

@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -273,13 +274,59 @@ TEST(HalIni, SaveReplacesTheFileAtomicallyKeepingItsMode)
     ASSERT_EQ(stat("custom.ini", &before), 0);
     Store s(cwd.path().c_str());
     ASSERT_EQ(hal_ini_load(s.ini, nullptr, nullptr), 0);
-    hal_ini_replace(s.ini, "account", "password", "x");
+    hal_ini_replace(s.ini, "account", "role", "x"); // no password in the file
     ASSERT_EQ(hal_ini_save(s.ini), 0);
     struct stat after;
     ASSERT_EQ(stat("custom.ini", &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino); // a new file was renamed into place
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_EQ(dir_entries(cwd.path()), (std::vector<std::string>{"custom.ini"}));
+}
+
+// A file holding a password ends readable by its owner only, whether it is
+// new or was readable by others; without one the mode is what it was (or
+// what the umask gives a new file).
+TEST(HalIni, SaveKeepsAPasswordFromOtherUsers)
+{
+    struct Case {
+        int before; // -1: no file yet
+        const char *key, *value;
+        unsigned after;
+        bool logged;
+    } cases[] = {
+        {0644, "password", "secret", 0600, true},  {0664, "Old_Password", "secret", 0600, true},
+        {-1, "password", "secret", 0600, false},   {0600, "password", "secret", 0600, false},
+        {0400, "password", "secret", 0400, false}, {0644, "password", "", 0644, false},
+        {0644, "user", "bob", 0644, false},        {-1, "user", "bob", 0644, false},
+    };
+    const mode_t old_mask = umask(022);
+    for (const Case &c : cases) {
+        char trace[64];
+        snprintf(trace, sizeof(trace), "%s, before %03o", c.key, c.before);
+        SCOPED_TRACE(trace);
+        ptt::test::TempCwd cwd;
+        if (c.before >= 0) {
+            ASSERT_TRUE(ptt::test::write_file("custom.ini", "[network]\ndns = x\n"));
+            ASSERT_EQ(chmod("custom.ini", static_cast<mode_t>(c.before)), 0);
+        }
+        hal_log *log = hal_log_new(nullptr);
+        ASSERT_EQ(hal_log_set_file(log, "test.log"), 0);
+        hal_ini *ini = hal_ini_new(nullptr, log, ".");
+        hal_ini_replace(ini, "account", c.key, c.value);
+        EXPECT_EQ(hal_ini_save(ini), 0);
+        hal_ini_destroy(&ini);
+        hal_log_destroy(&log);
+        struct stat after;
+        ASSERT_EQ(stat("custom.ini", &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, c.after);
+        const std::string text = ptt::test::read_file("test.log");
+        char line[80];
+        snprintf(line, sizeof(line), "custom.ini holds a password: mode %03o narrowed to 600",
+                 c.before);
+        EXPECT_EQ(text.find(line) != std::string::npos, c.logged) << text;
+        EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+    }
+    umask(old_mask);
 }
 
 TEST(HalIni, ReplaceCopiesBeforeDroppingTheOldValue)
