@@ -2,9 +2,7 @@
 
 #include "qtlog.h"
 
-#include <QPointer>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -20,7 +18,7 @@ namespace
 // a closed descriptor could be reused by then).
 int g_quit_pipe[2] = {-1, -1};
 
-// The signals taken, the notifier on the pipe and the window it closes:
+// The signals taken, the notifier on the pipe and what it runs:
 // GUI thread only.
 struct Taken {
     int signal;
@@ -30,7 +28,7 @@ struct Taken {
 };
 Taken g_taken[] = {{SIGINT}, {SIGTERM}};
 QSocketNotifier *g_notifier = nullptr;
-QPointer<QWidget> g_window;
+std::function<void()> g_close;
 
 void on_quit_signal(int signal)
 {
@@ -63,19 +61,19 @@ void on_readable()
         last = bytes[n - 1];
     if (last == 0)
         return;
-    SHELL_LOG() << "signal" << last << "closes the window" << !g_window.isNull();
-    if (!g_window.isNull())
-        g_window->close();
+    SHELL_LOG() << "signal" << last << "closes the window";
+    if (g_close)
+        g_close();
 }
 
 } // namespace
 
-int quit_signals_install(QWidget *window)
+int quit_signals_install(std::function<void()> close)
 {
     quit_signals_remove();
     if (make_pipe() != 0)
         return -1;
-    g_window = window;
+    g_close = std::move(close);
     // A byte left from an earlier install is no request to this window.
     char stale[16];
     while (read(g_quit_pipe[0], stale, sizeof(stale)) > 0) {
@@ -115,5 +113,5 @@ void quit_signals_remove()
     }
     delete g_notifier;
     g_notifier = nullptr;
-    g_window = nullptr;
+    g_close = nullptr;
 }

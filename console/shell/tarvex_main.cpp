@@ -7,6 +7,7 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <memory>
 
 int tarvex_main(int argc, char **argv)
@@ -30,7 +31,11 @@ int tarvex_main(int argc, char **argv)
     window->show();
     // Ctrl-C and a plain kill close the window as its close button does, so
     // the page logs out before the program ends.
-    if (quit_signals_install(window.get()) != 0)
+    QPointer<MainWindow> target(window.get());
+    if (quit_signals_install([target] {
+            if (target)
+                target->close();
+        }) != 0)
         SHELL_LOG() << "SIGINT and SIGTERM keep their default action";
     const int rc = app->exec();
     quit_signals_remove();
