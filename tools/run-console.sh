@@ -183,8 +183,8 @@ drive_page() {
     }
     await_log "channel ready" 120 || return 0
     press login
-    # The first login takes about 5 s: the engine waits that long for the
-    # server's addressing answer on its first try.
+    # About 5 s: a login while disconnected makes its first connection
+    # attempt one retry interval later.
     await_log "status online" 60 || return 0
     press join
     await_log 'call onCurrentGroupX ["2001"' 30 || return 0
