@@ -249,9 +249,10 @@ stop_console() {
     kill -KILL $left 2>/dev/null || true
 }
 
-# The processes of the session that pid leads.
+# The processes of the session that pid leads (ended ones not yet reaped
+# left out).
 session_members() { # pid
-    ps -eo pid=,sid= | awk -v s="$1" '$2 == s { print $1 }' | tr '\n' ' '
+    ps -eo pid=,sid=,stat= | awk -v s="$1" '$2 == s && $3 !~ /^Z/ { print $1 }' | tr '\n' ' '
 }
 
 # Until the console ends; once asked to close it has 20 s.

@@ -88,9 +88,13 @@ for pid in $leaders; do
     running "$pid" && fail "$(grep "^$pid " "$pids_file") still runs after the run command"
 done
 # Each helper leads a session of its own: nothing may be left in them.
-left=$(ps -eo pid=,sid=,comm= | awk -v s="$leaders" \
-    'BEGIN { n = split(s, a, " "); for (i = 1; i <= n; i++) m[a[i]] = 1 } ($2 in m) { print }')
-[ -z "$left" ] || fail "left in the run's sessions: $left"
+# (An ended process that nobody has reaped yet, state Z, has ended.)
+left=$(ps -eo pid=,ppid=,sid=,stat=,args= | awk -v s="$leaders" \
+    'BEGIN { n = split(s, a, " "); for (i = 1; i <= n; i++) m[a[i]] = 1 }
+     ($3 in m) && $4 !~ /^Z/ { print }')
+[ -z "$left" ] || fail "left in the run's sessions (pid ppid session state command):
+$left
+recorded: $(cat "$pids_file")"
 [ ! -e "/tmp/.X$display-lock" ] || fail "the X server's lock /tmp/.X$display-lock is left"
 grep -q 'ptt.rr.Logout' "$work/server.log" || fail "the server never received Logout"
 grep -q 'call closeMainwindowX' "$work/qtlog.txt" || fail "the page was not asked to close"
