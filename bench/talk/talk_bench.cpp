@@ -60,18 +60,27 @@ void quiet_logs(RealTalk &talk)
         e->on_looper([&] { return hal_log_set_priority(e->engine->log, HAL_LOG_ERROR); });
 }
 
+// Two engines logged in through the test server, logging errors only; on a
+// failure the benchmark is marked skipped with the reason.
+bool start_quiet(RealTalk &talk, TempCwd &cwd, double seconds, benchmark::State &state)
+{
+    std::string why;
+    if (!talk.start(cwd.path(), seconds, 101, &why)) {
+        state.SkipWithError(why.c_str());
+        return false;
+    }
+    quiet_logs(talk);
+    return true;
+}
+
 void BM_MouthToEar(benchmark::State &state)
 {
     for (auto _ : state) {
         TempCwd cwd;
         RealTalk talk;
-        std::string why;
         double seconds = talk_seconds();
-        if (!talk.start(cwd.path(), seconds + 1, 101, &why)) {
-            state.SkipWithError(why.c_str());
+        if (!start_quiet(talk, cwd, seconds + 1, state))
             return;
-        }
-        quiet_logs(talk);
         LagProbe probe;
         talk.press();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -103,12 +112,8 @@ void BM_Floor(benchmark::State &state)
     for (auto _ : state) {
         TempCwd cwd;
         RealTalk talk;
-        std::string why;
-        if (!talk.start(cwd.path(), 30, 101, &why)) {
-            state.SkipWithError(why.c_str());
+        if (!start_quiet(talk, cwd, 30, state))
             return;
-        }
-        quiet_logs(talk);
         std::vector<double> to_request, to_speaking, to_voice;
         for (int round = 0; round < 10; round++) {
             talk.server.clear_received();
@@ -166,12 +171,8 @@ void BM_LinkLoss(benchmark::State &state)
     for (auto _ : state) {
         TempCwd cwd;
         RealTalk talk;
-        std::string why;
-        if (!talk.start(cwd.path(), 30, 101, &why)) {
-            state.SkipWithError(why.c_str());
+        if (!start_quiet(talk, cwd, 30, state))
             return;
-        }
-        quiet_logs(talk);
         talk.press();
         if (!wait_for([&] { return talk.b->status() == SESSION_STATUS_LISTENING; }, 10)) {
             state.SkipWithError("no talk");
@@ -223,12 +224,8 @@ void BM_StrayFlood(benchmark::State &state)
     for (auto _ : state) {
         TempCwd cwd;
         RealTalk talk;
-        std::string why;
-        if (!talk.start(cwd.path(), 30, 101, &why)) {
-            state.SkipWithError(why.c_str());
+        if (!start_quiet(talk, cwd, 30, state))
             return;
-        }
-        quiet_logs(talk);
         talk.press();
         if (!wait_for([&] { return talk.b->status() == SESSION_STATUS_LISTENING; }, 10)) {
             state.SkipWithError("no talk");

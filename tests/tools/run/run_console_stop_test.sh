@@ -8,6 +8,8 @@
 # they lead (the web engine's helpers, nginx), no X server lock.
 #   run_console_stop_test.sh RUN_SCRIPT BUILD_DIR
 set -euo pipefail
+# shellcheck source=wait_lib.sh
+source "$(dirname "$0")/wait_lib.sh"
 script=$1
 build=$2
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/tarvex-run-test-XXXXXX")
@@ -39,21 +41,6 @@ fail() {
     exit 1
 }
 
-running() {
-    local state
-    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ "$state" != Z ]
-}
-
-await() {
-    local seconds=$1
-    shift
-    for _ in $(seq $((seconds * 10))); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
 
 online() {
     grep -q 'status online' "$tmp/out"

@@ -6,6 +6,8 @@
 # of the group is left running. The engine must also find its name table.
 #   run_main_stop_test.sh RUN_SCRIPT BUILD_DIR
 set -euo pipefail
+# shellcheck source=wait_lib.sh
+source "$(dirname "$0")/wait_lib.sh"
 script=$1
 build=$2
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/ptt-run-test-XXXXXX")
@@ -29,23 +31,6 @@ fail() {
     exit 1
 }
 
-# True while pid is running (a zombie has ended).
-running() {
-    local state
-    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
-    [ "$state" != Z ]
-}
-
-# Polls a condition every 0.1 s for at most $1 seconds.
-await() {
-    local seconds=$1
-    shift
-    for _ in $(seq $((seconds * 10))); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
 
 online() {
     grep -q '^lirko_cli: status 3 (online)' "$tmp/out"
