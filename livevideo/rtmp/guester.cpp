@@ -85,7 +85,6 @@ class Guester final : public RTMPGuester
         number_ = ++g_play_count;
         renderer_.SetWindow(window);
         stop_.Reset();
-        last_media_ns_.store(0);
         thread_ = std::thread(&Guester::Run, this);
     }
     void StopRtmpPlay() override
@@ -108,6 +107,8 @@ class Guester final : public RTMPGuester
     static int OnInterrupt(void *opaque);
     bool MediaIdle() const;
     void Run();
+    // One connection, from opening to its end; true when media came.
+    bool Attempt();
     void Play(AVFormatContext *ic);
     void Audio(AVFrame *frame);
 
@@ -123,8 +124,9 @@ class Guester final : public RTMPGuester
 
     // Session thread's audio state.
     SwrContext *swr_ = nullptr;
+    bool swr_tried_ = false; // this connection's sound set up (or found unplayable)
     std::unique_ptr<AudioOut> out_;
-    bool out_tried_ = false;
+    int out_rate_ = 0;
     int out_channels_ = 0;
     std::vector<int16_t> pcm_;
 };
@@ -149,11 +151,34 @@ void Guester::Run()
 {
     PrepareSessionThread("rtmp-play");
     InitFfmpeg();
+    // A live stream comes and goes with its publisher and its server: the
+    // play stays registered and tries again until it is stopped.
+    Backoff backoff;
+    while (!stop_.Requested()) {
+        if (Attempt())
+            backoff.Reset();
+        if (stop_.Requested())
+            break;
+        auto wait = backoff.Next();
+        Log(kLogInfo, "play %s: retrying in %d s", url_.c_str(), static_cast<int>(wait.count()));
+        if (!stop_.SleepUntil(std::chrono::steady_clock::now() + wait))
+            break;
+    }
+    swr_free(&swr_);
+    out_.reset();
+    renderer_.Close();
+    event_.OnRtmpStreamClosed();
+}
+
+bool Guester::Attempt()
+{
+    last_media_ns_.store(0);
+    swr_free(&swr_);
+    swr_tried_ = false;
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic) {
         event_.OnRtmpStreamFailed(AVERROR(ENOMEM));
-        event_.OnRtmpStreamClosed();
-        return;
+        return false;
     }
     ic->interrupt_callback.callback = OnInterrupt;
     ic->interrupt_callback.opaque = this;
@@ -167,15 +192,11 @@ void Guester::Run()
             Log(kLogWarning, "play %s: cannot open: %s", url_.c_str(), AvError(err).c_str());
             event_.OnRtmpStreamFailed(err);
         }
-        event_.OnRtmpStreamClosed();
-        return;
+        return false;
     }
     Play(ic);
     avformat_close_input(&ic);
-    swr_free(&swr_);
-    out_.reset();
-    renderer_.Close();
-    event_.OnRtmpStreamClosed();
+    return last_media_ns_.load() != 0;
 }
 
 void Guester::Play(AVFormatContext *ic)
@@ -211,7 +232,6 @@ void Guester::Play(AVFormatContext *ic)
         if (err < 0) {
             if (stop_.Requested())
                 break;
-            // A live stream that ends is over: no reconnect.
             if (err == AVERROR_EOF || MediaIdle()) {
                 Log(kLogInfo, "play %s: the stream ended", url_.c_str());
             } else {
@@ -254,11 +274,11 @@ void Guester::Play(AVFormatContext *ic)
 
 void Guester::Audio(AVFrame *frame)
 {
-    if (!out_tried_) {
-        out_tried_ = true;
-        out_channels_ = frame->ch_layout.nb_channels >= 2 ? 2 : 1;
+    if (!swr_tried_) {
+        swr_tried_ = true;
+        int channels = frame->ch_layout.nb_channels >= 2 ? 2 : 1;
         AVChannelLayout layout;
-        av_channel_layout_default(&layout, out_channels_);
+        av_channel_layout_default(&layout, channels);
         int err = swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
                                       &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
                                       frame->sample_rate, 0, nullptr);
@@ -267,12 +287,19 @@ void Guester::Audio(AVFrame *frame)
             swr_free(&swr_);
             return;
         }
-        std::string dir = TestDir();
-        if (dir.empty())
-            out_ = AudioOut::OpenDevice(frame->sample_rate, out_channels_);
-        else
-            out_ = AudioOut::OpenWav(dir + "/pull-" + std::to_string(number_) + ".wav",
-                                     frame->sample_rate, out_channels_);
+        // The output outlives a reconnection that keeps the sound's format,
+        // so a test's WAV file holds the whole play.
+        if (!out_ || out_rate_ != frame->sample_rate || out_channels_ != channels) {
+            out_.reset();
+            out_rate_ = frame->sample_rate;
+            out_channels_ = channels;
+            std::string dir = TestDir();
+            if (dir.empty())
+                out_ = AudioOut::OpenDevice(frame->sample_rate, out_channels_);
+            else
+                out_ = AudioOut::OpenWav(dir + "/pull-" + std::to_string(number_) + ".wav",
+                                         frame->sample_rate, out_channels_);
+        }
     }
     if (!swr_ || !out_)
         return;

@@ -2,16 +2,19 @@
 // never answer: starts return at once, stops end blocking network calls,
 // and no event comes after Destory.
 #include "rtmp.h"
+#include "rtmp_util.h"
 #include "video_fixture.h"
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -88,17 +91,68 @@ template <typename F> std::chrono::milliseconds Timed(F f)
                                                                  t);
 }
 
-TEST(RtmpSession, PlayOfARefusingServerFailsAndCloses)
+// The layer's log lines, kept for the test to wait on.
+std::mutex g_log_mutex;
+std::vector<std::string> g_log;
+
+void KeepLine(int, const char *line)
 {
-    Events ev;
-    RTMPGuester *g = RTMPGuester::Create(ev);
-    ASSERT_NE(g, nullptr);
-    std::string url = "rtmp://127.0.0.1:" + std::to_string(vt::FreePort()) + "/live/x";
-    EXPECT_LT(Timed([&] { g->StartRtmpPlay(url.c_str(), 0); }), 500ms);
-    EXPECT_TRUE(vt::WaitFor([&] { return ev.closed == 1; }, 10s));
-    EXPECT_EQ(ev.failed, 1);
-    EXPECT_EQ(ev.ok, 0);
-    RTMPGuester::Destory(g);
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    g_log.push_back(line);
+}
+
+size_t LinesWith(const std::string &text)
+{
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    size_t n = 0;
+    for (const auto &l : g_log)
+        n += l.find(text) != std::string::npos;
+    return n;
+}
+
+// A session against a port nobody listens on fails, waits 1 s, fails again,
+// waits 2 s, ... logging each retry once; no close until it is stopped, and
+// a stop during a wait returns at once.
+TEST(RtmpSession, RefusedSessionsRetryWithBackoffAndStopAtOnce)
+{
+    rtmp::SetLogSink(KeepLine);
+    setenv("VISTREL_TEST_DIR", "/tmp", 1); // the synthetic picture, never a camera
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(vt::FreePort()) + "/live/x";
+    for (bool play : {true, false}) {
+        SCOPED_TRACE(play ? "play" : "push");
+        Events ev;
+        RTMPGuester *g = play ? RTMPGuester::Create(ev) : nullptr;
+        RTMPHoster *h = play ? nullptr : RTMPHoster::Create(ev);
+        const std::string what = (play ? "play " : "push ") + url + ": retrying in ";
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_LT(Timed([&] {
+                      if (g)
+                          g->StartRtmpPlay(url.c_str(), 0);
+                      else
+                          h->StartRtmpPush(url.c_str());
+                  }),
+                  500ms);
+        EXPECT_TRUE(vt::WaitFor([&] { return LinesWith(what + "2 s") == 1; }, 10s));
+        // Two tries, the second one the back-off's first second after the first.
+        EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
+        EXPECT_EQ(LinesWith(what + "1 s"), 1u);
+        EXPECT_EQ(ev.failed, 2);
+        EXPECT_EQ(ev.closed, 0);
+        EXPECT_EQ(ev.ok, 0);
+        EXPECT_LT(Timed([&] {
+                      if (g)
+                          g->StopRtmpPlay();
+                      else
+                          h->StopRtmpPush();
+                  }),
+                  500ms);
+        EXPECT_EQ(ev.closed, 1);
+        EXPECT_EQ(ev.failed, 2);
+        EXPECT_EQ(LinesWith(what + "4 s"), 0u);
+        RTMPGuester::Destory(g);
+        RTMPHoster::Destory(h);
+    }
+    rtmp::SetLogSink(nullptr);
 }
 
 TEST(RtmpSession, StopsEndASilentServersWaitAndNothingFollowsDestory)

@@ -163,9 +163,9 @@ static bool CanConnect(int port)
     return ok;
 }
 
-bool Nginx::Start(const std::string &dir)
+bool Nginx::Start(const std::string &dir, int port)
 {
-    port_ = FreePort();
+    port_ = port ? port : FreePort();
     // The shared start-up script writes the configuration and becomes nginx.
     if (!child_.Spawn({"bash", PTT_RTMP_SERVER_SCRIPT, dir, std::to_string(port_)},
                       dir + "/nginx.out"))

@@ -79,7 +79,8 @@ class Xvfb
 class Nginx
 {
   public:
-    bool Start(const std::string &dir);
+    // On `port`, or on a free one when it is 0.
+    bool Start(const std::string &dir, int port = 0);
     void Kill()
     {
         child_.Kill();

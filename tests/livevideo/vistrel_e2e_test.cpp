@@ -51,6 +51,17 @@ size_t FileSize(const std::string &path)
     return ec ? 0 : static_cast<size_t>(n);
 }
 
+// How often `text` occurs in the library's log.
+size_t LogCount(const std::string &dir, const std::string &text)
+{
+    std::ifstream f(dir + "/log/kvvideo.log");
+    std::string log((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        n++;
+    return n;
+}
+
 TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
 {
     vt::TempDir tmp;
@@ -251,6 +262,84 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     EXPECT_EQ(av, nullptr);
     EXPECT_TRUE(vt::WaitFor([&] { return vt::ThreadCount() == threads_at_start; }, 3s))
         << vt::ThreadCount() << " threads, " << threads_at_start << " at the start";
+}
+
+} // namespace
+
+namespace
+{
+
+// Pulls and the push outlive their peers without a call from the page: a
+// publisher gone for 10 s, a pull started 10 s before its publisher, and a
+// restart of the server.
+TEST(VistrelEndToEnd, PullsAndPushRecoverWithoutACall)
+{
+    vt::TempDir tmp;
+    const std::string dir = tmp.path();
+    rtc::LogMessage::SetLogFolderForTesting(dir);
+    vt::LivePeers peers;
+    const std::string failed = peers.Start(dir);
+    ASSERT_TRUE(failed.empty()) << failed;
+    vt::XTest &x = peers.x;
+    IAvVistrel *av = CreateLiveInstance();
+    ASSERT_NE(av, nullptr);
+    const std::string gap_url = peers.nginx.Url("gap"), late_url = peers.nginx.Url("late"),
+                      push_url = peers.nginx.Url("me");
+    auto publish = [&](vt::Child &c, const std::string &colour, const std::string &url) {
+        return c.Spawn(vt::PublishCommand("color=c=" + colour + ":s=320x180:r=25", "", url),
+                       dir + "/publisher-" + colour + ".log");
+    };
+
+    xcb_window_t a = x.CreateWindow(0, 0, 320, 180);   // late
+    xcb_window_t c = x.CreateWindow(330, 0, 320, 180); // gap
+    xcb_window_t b = x.CreateWindow(0, 200, 320, 180); // our own push, played back
+    vt::Child gap;
+    ASSERT_TRUE(publish(gap, "red", gap_url));
+    const auto late_started = std::chrono::steady_clock::now();
+    ASSERT_EQ(av->StartPullRtmpStream(a, late_url), 0);
+    ASSERT_EQ(av->StartPullRtmpStream(c, gap_url), 0);
+    ASSERT_EQ(av->StartPushRtmpStream(0, push_url), 0);
+    ASSERT_EQ(av->StartPullRtmpStream(b, push_url), 0);
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(c, 160, 90), kRed); }, 10s));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(b, 80, 45), kRed); }, 10s));
+
+    // The gap's publisher goes for 10 s; the late one comes 10 s after its pull.
+    gap.Kill();
+    const auto gap_started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(
+        vt::WaitFor([&] { return LogCount(dir, "play " + gap_url + ": retrying") >= 1; }, 15s));
+    std::this_thread::sleep_until(late_started + 10s);
+    vt::Child late;
+    ASSERT_TRUE(publish(late, "lime", late_url));
+    std::this_thread::sleep_until(gap_started + 10s);
+    ASSERT_TRUE(publish(gap, "blue", gap_url));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(a, 160, 90), kGreen); }, 20s))
+        << "the late pull shows " << vt::ToString(x.Pixel(a, 160, 90));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(c, 160, 90), kBlue); }, 20s))
+        << "the pull after the gap shows " << vt::ToString(x.Pixel(c, 160, 90));
+
+    // The server restarts on its port; the publishers' ffmpeg died with it.
+    const int port = peers.nginx.port();
+    peers.nginx.Kill();
+    gap.Kill();
+    late.Kill();
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            return LogCount(dir, "push " + push_url + ": retrying") >= 1 &&
+                   LogCount(dir, "play " + push_url + ": retrying") >= 1;
+        },
+        15s));
+    x.Clear(b, 320, 180);
+    ASSERT_TRUE(peers.nginx.Start(dir, port));
+    ASSERT_TRUE(publish(gap, "red", gap_url));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(c, 160, 90), kRed); }, 20s))
+        << "the pull after the restart shows " << vt::ToString(x.Pixel(c, 160, 90));
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(b, 80, 45), kRed); }, 20s))
+        << "the push is not back: " << vt::ToString(x.Pixel(b, 80, 45));
+    EXPECT_EQ(LogCount(dir, "push " + push_url + ": publishing"), 2u);
+
+    auto took = Timed([&] { ReleaseLiveInstance(&av); });
+    EXPECT_LT(took, 4s);
 }
 
 } // namespace
