@@ -4,6 +4,7 @@
 #include "rtmp.h"
 #include "rtmp_util.h"
 #include "video_fixture.h"
+#include "xcb_render.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -89,6 +90,33 @@ template <typename F> std::chrono::milliseconds Timed(F f)
     f();
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  t);
+}
+
+// Pictures keep their shape in any window: as large as fits, centred.
+TEST(RtmpRender, PicturesFitWithBars)
+{
+    struct Case {
+        int width, height, sar_num, sar_den, win_w, win_h;
+        rtmp::Fit want;
+    };
+    const Case cases[] = {
+        {640, 360, 0, 1, 450, 800, {0, 273, 450, 253}}, // 16:9 in the call window
+        {640, 360, 1, 1, 320, 180, {0, 0, 320, 180}},   // same shape: no bars
+        {320, 180, 0, 0, 640, 360, {0, 0, 640, 360}},   // scaled up
+        {640, 360, 0, 1, 400, 100, {111, 0, 178, 100}}, // wider window: bars left and right
+        {480, 360, 4, 3, 640, 360, {0, 0, 640, 360}},   // non-square pixels: 16:9 on screen
+        {640, 360, 0, 1, 1000, 1, {499, 0, 2, 1}},      // never less than a pixel
+        {0, 360, 0, 1, 320, 180, {0, 0, 320, 180}},     // no picture size: the whole window
+    };
+    for (const Case &c : cases) {
+        rtmp::Fit f = rtmp::FitPicture(c.width, c.height, c.sar_num, c.sar_den, c.win_w, c.win_h);
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " in " +
+                     std::to_string(c.win_w) + "x" + std::to_string(c.win_h));
+        EXPECT_EQ(f.x, c.want.x);
+        EXPECT_EQ(f.y, c.want.y);
+        EXPECT_EQ(f.w, c.want.w);
+        EXPECT_EQ(f.h, c.want.h);
+    }
 }
 
 // The layer's log lines, kept for the test to wait on.

@@ -109,6 +109,27 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
     ASSERT_EQ(av->StartPullRtmpStream(0, quiet_url), 0);
     EXPECT_TRUE(av->SetPullStreamMute(quiet_url, true));
 
+    // It is drawn into a tall call window: the 16:9 picture fills the width
+    // (rows 273 to 525), with black bars above and below, unsqueezed.
+    xcb_window_t tall = x.CreateWindow(830, 200, 450, 800);
+    EXPECT_TRUE(av->UpdatePullVideoRender(tall, quiet_url));
+    EXPECT_TRUE(vt::WaitFor(
+        [&] {
+            return vt::Near(x.Pixel(tall, 3, 400), kRed) &&
+                   vt::Near(x.Pixel(tall, 446, 400), kRed) &&
+                   vt::Near(x.Pixel(tall, 225, 277), kRed) &&
+                   vt::Near(x.Pixel(tall, 225, 521), kRed) &&
+                   vt::Near(x.Pixel(tall, 225, 268), kBlack, 0) &&
+                   vt::Near(x.Pixel(tall, 225, 530), kBlack, 0) &&
+                   vt::Near(x.Pixel(tall, 5, 5), kBlack, 0) &&
+                   vt::Near(x.Pixel(tall, 444, 794), kBlack, 0);
+        },
+        10s))
+        << vt::ToString(x.Pixel(tall, 225, 277)) << vt::ToString(x.Pixel(tall, 225, 268))
+        << vt::ToString(x.Pixel(tall, 225, 530)) << vt::ToString(x.Pixel(tall, 3, 400));
+    EXPECT_TRUE(av->UpdatePullVideoRender(0, quiet_url));
+    x.Destroy(tall);
+
     // The window doubles: the picture follows its new size.
     x.Resize(a, 640, 360);
     EXPECT_TRUE(vt::WaitFor(
