@@ -1,6 +1,7 @@
 // Play session: RTMP in, FLV demux, H.264 and AAC decode, pictures into a
 // window, sound to the device. One thread per play.
 #include "audio_out.h"
+#include "play_clock.h"
 #include "rtmp.h"
 #include "rtmp_util.h"
 #include "xcb_render.h"
@@ -32,6 +33,21 @@ constexpr const char *kReadTimeoutUs = "10000000";
 // publisher has gone, so the read time-out never fires: a stream that has
 // sent no audio or video for this long has ended.
 constexpr std::chrono::seconds kMediaIdleLimit(5);
+
+// A picture due later than this is drawn at that point: the clock is off.
+constexpr int64_t kMaxWaitUs = 500000;
+
+int64_t NowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t ToUs(int64_t ts, AVRational tb)
+{
+    return ts == AV_NOPTS_VALUE ? kNoTime : av_rescale_q(ts, tb, AVRational{1, 1000000});
+}
 
 // Numbers the play starts of the process, for the test switch's WAV files.
 std::atomic<int> g_play_count{0};
@@ -110,7 +126,17 @@ class Guester final : public RTMPGuester
     // One connection, from opening to its end; true when media came.
     bool Attempt();
     void Play(AVFormatContext *ic);
-    void Audio(AVFrame *frame);
+    // Decodes a video packet: its pictures go to `keep` (the newest one
+    // stays) or, without it, are presented in time.
+    void Decode(Decoder &video, const AVPacket *pkt, AVFrame *frame, AVFrame *keep,
+                AVRational tb = AVRational{1, 1000});
+    // Draws a picture when it is due, waiting for it; a late one is not drawn.
+    void Present(const AVFrame *frame, int64_t pts);
+    void Draw(const AVFrame *frame);
+    // The stream time of the sound being heard, from the device; kNoTime
+    // without one.
+    int64_t Heard() const;
+    void Audio(AVFrame *frame, AVRational tb);
 
     RTMPGuesterEvent &event_;
     StopState stop_;
@@ -129,6 +155,11 @@ class Guester final : public RTMPGuester
     int out_rate_ = 0;
     int out_channels_ = 0;
     std::vector<int16_t> pcm_;
+
+    // Session thread's timing state, per connection.
+    PlayClock clock_;
+    int64_t audio_end_ = kNoTime; // stream time just after the last sound written
+    bool first_drawn_ = false;
 };
 
 int Guester::OnInterrupt(void *opaque)
@@ -226,8 +257,20 @@ void Guester::Play(AVFormatContext *ic)
 
     AVPacket *pkt = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    bool keyed = false, first_drawn = false;
-    while (pkt && frame && !stop_.Requested()) {
+    AVFrame *newest = av_frame_alloc();
+    const AVRational video_tb =
+        has_video ? ic->streams[video.index]->time_base : AVRational{1, 1000};
+    clock_.Reset();
+    audio_end_ = kNoTime;
+    first_drawn_ = false;
+    // The probe left up to a second of packets buffered: those are read
+    // without touching the connection. Of them only the video from the
+    // newest key frame on is decoded, and only its newest picture drawn; the
+    // play starts as live as the stream is.
+    bool probed = true, keyed = false;
+    std::vector<AVPacket *> pending;
+    while (pkt && frame && newest && !stop_.Requested()) {
+        const int64_t pos = ic->pb ? avio_tell(ic->pb) : -1;
         err = av_read_frame(ic, pkt);
         if (err < 0) {
             if (stop_.Requested())
@@ -240,40 +283,118 @@ void Guester::Play(AVFormatContext *ic)
             }
             break;
         }
-        if (pkt->stream_index == video.index || pkt->stream_index == audio.index)
+        if (probed && (!ic->pb || avio_tell(ic->pb) != pos)) {
+            probed = false;
+            for (AVPacket *p : pending) {
+                keyed = true;
+                Decode(video, p, frame, newest);
+                av_packet_free(&p);
+            }
+            pending.clear();
+            if (newest->width > 0)
+                Draw(newest);
+            av_frame_unref(newest);
+        }
+        const bool is_video = has_video && pkt->stream_index == video.index;
+        const bool is_audio = has_audio && pkt->stream_index == audio.index;
+        if (is_video || is_audio) {
             last_media_ns_.store(std::chrono::steady_clock::now().time_since_epoch().count());
-        if (has_video && pkt->stream_index == video.index) {
+            int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            clock_.OnPacket(ToUs(ts, ic->streams[pkt->stream_index]->time_base), NowUs());
+        }
+        const bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+        if (is_video && probed) {
+            if (key) {
+                for (AVPacket *p : pending)
+                    av_packet_free(&p);
+                pending.clear();
+            }
             // Pictures before the first key frame would be drawn broken.
-            if (!keyed && !(pkt->flags & AV_PKT_FLAG_KEY)) {
-                av_packet_unref(pkt);
-                continue;
+            if (key || !pending.empty()) {
+                AVPacket *copy = av_packet_clone(pkt);
+                if (copy)
+                    pending.push_back(copy);
             }
-            keyed = true;
-            if (avcodec_send_packet(video.ctx, pkt) >= 0) {
-                while (avcodec_receive_frame(video.ctx, frame) >= 0) {
-                    if (renderer_.Draw(frame) && !first_drawn) {
-                        first_drawn = true;
-                        event_.OnRtmpFirstFrame(frame->width, frame->height);
-                    }
-                    av_frame_unref(frame);
-                }
+        } else if (is_video) {
+            if (keyed || key) {
+                keyed = true;
+                Decode(video, pkt, frame, nullptr, video_tb);
             }
-        } else if (has_audio && pkt->stream_index == audio.index) {
+        } else if (is_audio && !probed) {
+            // Buffered sound is older than the first picture: it is passed over.
             if (avcodec_send_packet(audio.ctx, pkt) >= 0) {
                 while (avcodec_receive_frame(audio.ctx, frame) >= 0) {
-                    Audio(frame);
+                    Audio(frame, ic->streams[audio.index]->time_base);
                     av_frame_unref(frame);
                 }
             }
         }
         av_packet_unref(pkt);
     }
+    for (AVPacket *p : pending)
+        av_packet_free(&p);
+    av_frame_free(&newest);
     av_frame_free(&frame);
     av_packet_free(&pkt);
 }
 
-void Guester::Audio(AVFrame *frame)
+void Guester::Decode(Decoder &video, const AVPacket *pkt, AVFrame *frame, AVFrame *keep,
+                     AVRational tb)
 {
+    if (avcodec_send_packet(video.ctx, pkt) < 0)
+        return;
+    while (avcodec_receive_frame(video.ctx, frame) >= 0) {
+        if (keep) {
+            av_frame_unref(keep);
+            av_frame_move_ref(keep, frame);
+        } else {
+            Present(frame, ToUs(frame->best_effort_timestamp, tb));
+            av_frame_unref(frame);
+        }
+    }
+}
+
+int64_t Guester::Heard() const
+{
+    if (!out_ || audio_end_ == kNoTime || out_rate_ <= 0)
+        return kNoTime;
+    int64_t queued = out_->QueuedFrames();
+    if (queued < 0)
+        return kNoTime;
+    return audio_end_ - queued * 1000000 / out_rate_;
+}
+
+void Guester::Present(const AVFrame *frame, int64_t pts)
+{
+    if (pts != kNoTime && clock_.Started()) {
+        int64_t until = clock_.Until(pts, NowUs(), Heard());
+        if (until < -PlayClock::kLate)
+            return;
+        if (until > 0) {
+            auto wait = std::chrono::microseconds(std::min<int64_t>(until, kMaxWaitUs));
+            if (!stop_.SleepUntil(std::chrono::steady_clock::now() + wait))
+                return;
+        }
+    }
+    Draw(frame);
+}
+
+void Guester::Draw(const AVFrame *frame)
+{
+    if (renderer_.Draw(frame) && !first_drawn_) {
+        first_drawn_ = true;
+        event_.OnRtmpFirstFrame(frame->width, frame->height);
+    }
+}
+
+void Guester::Audio(AVFrame *frame, AVRational tb)
+{
+    const int64_t pts = ToUs(frame->best_effort_timestamp, tb);
+    // Sound that comes too late after a stall would hold the play behind live.
+    if (pts != kNoTime && clock_.Started() && frame->sample_rate > 0 &&
+        pts + int64_t{frame->nb_samples} * 1000000 / frame->sample_rate <
+            clock_.Position(NowUs()) - PlayClock::kBehind)
+        return;
     if (!swr_tried_) {
         swr_tried_ = true;
         int channels = frame->ch_layout.nb_channels >= 2 ? 2 : 1;
@@ -316,6 +437,8 @@ void Guester::Audio(AVFrame *frame)
     if (mute_.load())
         std::fill(pcm_.begin(), pcm_.begin() + static_cast<size_t>(n) * out_channels_, 0);
     out_->Write(pcm_.data(), n);
+    if (pts != kNoTime)
+        audio_end_ = pts + int64_t{n} * 1000000 / out_rate_;
 }
 
 } // namespace

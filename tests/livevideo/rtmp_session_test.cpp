@@ -1,6 +1,7 @@
 // The RTMP layer's sessions on their own, against servers that refuse or
 // never answer: starts return at once, stops end blocking network calls,
 // and no event comes after Destory.
+#include "play_clock.h"
 #include "rtmp.h"
 #include "rtmp_util.h"
 #include "video_fixture.h"
@@ -117,6 +118,50 @@ TEST(RtmpRender, PicturesFitWithBars)
         EXPECT_EQ(f.w, c.want.w);
         EXPECT_EQ(f.h, c.want.h);
     }
+}
+
+// The play clock: pictures are due the margin after the live edge; late
+// ones are recognised; a stall's backlog is late; a new timeline starts over;
+// the sound's position leads when it is close to live.
+TEST(RtmpPlayClock, DueTimesFollowTheLiveEdge)
+{
+    using rtmp::PlayClock;
+    constexpr int64_t ms = 1000;
+    PlayClock c;
+    EXPECT_FALSE(c.Started());
+    // Packets 40 ms apart, arriving 40 ms apart; the third came 30 ms late.
+    c.OnPacket(1000 * ms, 5000 * ms);
+    c.OnPacket(1040 * ms, 5040 * ms);
+    c.OnPacket(1080 * ms, 5110 * ms);
+    ASSERT_TRUE(c.Started());
+    EXPECT_EQ(c.Position(5110 * ms), 1110 * ms - PlayClock::kMargin);
+    EXPECT_EQ(c.Until(1080 * ms, 5110 * ms), 50 * ms);
+    EXPECT_EQ(c.Until(1000 * ms, 5110 * ms), -30 * ms); // a little late: still drawn
+    EXPECT_LT(c.Until(900 * ms, 5110 * ms), -PlayClock::kLate);
+
+    // A 1 s stall, then its backlog in a heap: all of it late but the newest.
+    for (int64_t pts = 1120; pts <= 2120; pts += 40)
+        c.OnPacket(pts * ms, 6120 * ms);
+    EXPECT_LT(c.Until(1600 * ms, 6120 * ms), -PlayClock::kLate);
+    EXPECT_GT(c.Until(2080 * ms, 6120 * ms), -PlayClock::kLate);
+
+    // A sound position near live leads; one far off does not.
+    EXPECT_EQ(c.Position(6120 * ms, 2000 * ms), 2000 * ms);
+    EXPECT_EQ(c.Position(6120 * ms, 9000 * ms), c.Position(6120 * ms));
+
+    // The edge forgets old packets after two windows: a publisher whose clock
+    // runs slow is not taken for late forever.
+    c.OnPacket(2100 * ms, 12000 * ms);
+    c.OnPacket(2140 * ms, 12040 * ms);
+    EXPECT_EQ(c.Position(12040 * ms), 2140 * ms - PlayClock::kMargin);
+
+    // A new publisher starts its timestamps over: so does the clock.
+    c.OnPacket(0, 12100 * ms);
+    EXPECT_EQ(c.Position(12100 * ms), -PlayClock::kMargin);
+    c.Reset();
+    EXPECT_FALSE(c.Started());
+    c.OnPacket(rtmp::kNoTime, 0);
+    EXPECT_FALSE(c.Started());
 }
 
 // The layer's log lines, kept for the test to wait on.

@@ -314,6 +314,48 @@ Rgb XTest::Pixel(xcb_window_t w, int x, int y)
     return c;
 }
 
+std::vector<Rgb> XTest::Row(xcb_window_t w, int y, int width)
+{
+    std::vector<Rgb> row;
+    xcb_get_image_reply_t *img = xcb_get_image_reply(
+        conn_, xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, y, width, 1, ~0u), nullptr);
+    if (!img)
+        return row;
+    if (xcb_get_image_data_length(img) >= 4 * width) {
+        const uint8_t *p = xcb_get_image_data(img);
+        for (int x = 0; x < width; x++, p += 4)
+            row.push_back({p[2], p[1], p[0]});
+    }
+    free(img);
+    return row;
+}
+
+std::string StampedVideo(int width, int height, int fps)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    // T is made the wall-clock time for the stamp, then the timestamps are
+    // set back to a plain frame count for the encoder.
+    return "color=c=black:s=" + size + ":r=" + std::to_string(fps) +
+           ",setpts='RTCTIME/(1000000*TB)'"
+           ",geq=lum='255*gt(bitand(if(lt(Y,H/2),N,mod(floor(T*1000),65536)),"
+           "pow(2,floor(X*16/W))),0)':cb=128:cr=128"
+           ",setpts='N/(" +
+           std::to_string(fps) + "*TB)'";
+}
+
+int ReadStamp(const std::vector<Rgb> &row)
+{
+    if (row.size() < 16)
+        return -1;
+    int value = 0;
+    for (size_t bit = 0; bit < 16; bit++) {
+        const Rgb &c = row[(2 * bit + 1) * row.size() / 32];
+        if (c.r + c.g + c.b > 3 * 128)
+            value |= 1 << bit;
+    }
+    return value;
+}
+
 bool ReadWav(const std::string &path, Wav *wav)
 {
     std::ifstream f(path, std::ios::binary);

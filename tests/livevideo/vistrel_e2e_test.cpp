@@ -364,3 +364,63 @@ TEST(VistrelEndToEnd, PullsAndPushRecoverWithoutACall)
 }
 
 } // namespace
+
+namespace
+{
+
+// A play that joins a running stream starts from its live end and draws it
+// at its pace: the probe's buffered second is not drawn at once.
+TEST(VistrelEndToEnd, PicturesArePacedFromTheLiveEnd)
+{
+    vt::TempDir tmp;
+    const std::string dir = tmp.path();
+    rtc::LogMessage::SetLogFolderForTesting(dir);
+    vt::LivePeers peers;
+    const std::string failed = peers.Start(dir);
+    ASSERT_TRUE(failed.empty()) << failed;
+    vt::XTest &x = peers.x;
+    IAvVistrel *av = CreateLiveInstance();
+    ASSERT_NE(av, nullptr);
+    const std::string url = peers.nginx.Url("counter");
+    constexpr int kFps = 25;
+    vt::Child publisher;
+    ASSERT_TRUE(publisher.Spawn(vt::PublishCommand(vt::StampedVideo(640, 360, kFps),
+                                                   "sine=frequency=440:sample_rate=44100", url),
+                                dir + "/publisher.log"));
+    auto counter = [&](xcb_window_t w) { return vt::ReadStamp(x.Row(w, 45, 320)); };
+
+    // A first play shows that the stream is live, and where live is.
+    xcb_window_t live = x.CreateWindow(0, 0, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(live, url), 0);
+    ASSERT_TRUE(vt::WaitFor([&] { return counter(live) > 0; }, 15s));
+
+    // Joined just before a key frame (one a second), the probe holds a
+    // second of pictures after it: the worst case for a play that would
+    // draw from that key frame on.
+    ASSERT_TRUE(vt::WaitFor(
+        [&] {
+            int n = counter(live) % kFps;
+            return n >= kFps - 5 && n <= kFps - 2;
+        },
+        5s));
+    xcb_window_t w = x.CreateWindow(400, 0, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(w, url + "?second=1"), 0);
+    // Watched without pause: the first picture drawn is the one counted from.
+    int first = -1, live_then = -1;
+    const auto limit = std::chrono::steady_clock::now() + 15s;
+    while (first <= 0 && std::chrono::steady_clock::now() < limit)
+        first = counter(w);
+    ASSERT_GT(first, 0) << "nothing drawn";
+    const auto first_at = std::chrono::steady_clock::now();
+    live_then = counter(live);
+    std::this_thread::sleep_until(first_at + 1s);
+    const int later = counter(w), live_now = counter(live);
+    EXPECT_LE(std::abs(first - live_then), 5) << "first " << first << ", live " << live_then;
+    EXPECT_LE(later - first, kFps * 13 / 10) << "from " << first << " to " << later;
+    EXPECT_GE(later - first, kFps / 2) << "from " << first << " to " << later;
+    EXPECT_LE(std::abs(live_now - later), 5) << "live " << live_now << ", second play " << later;
+
+    ReleaseLiveInstance(&av);
+}
+
+} // namespace
