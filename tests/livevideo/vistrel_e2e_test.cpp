@@ -424,3 +424,63 @@ TEST(VistrelEndToEnd, PicturesArePacedFromTheLiveEnd)
 }
 
 } // namespace
+
+namespace
+{
+
+// Sound through ALSA rather than a test file: the default device is ALSA's
+// file plugin over its null device, set up by an asoundrc in the test's
+// folder, so what the play sent to the device can be read back.
+TEST(VistrelEndToEnd, SoundPlaysThroughAlsa)
+{
+    vt::TempDir tmp;
+    const std::string dir = tmp.path();
+    rtc::LogMessage::SetLogFolderForTesting(dir);
+    vt::LivePeers peers;
+    const std::string failed = peers.Start(dir);
+    ASSERT_TRUE(failed.empty()) << failed;
+    const std::string played = dir + "/played.wav";
+    std::filesystem::create_directories(dir + "/alsa");
+    {
+        std::ofstream rc(dir + "/alsa/asoundrc");
+        rc << "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" << played
+           << "\"\n  format \"wav\"\n}\n";
+    }
+    // ALSA reads $XDG_CONFIG_HOME/alsa/asoundrc after its own configuration.
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    unsetenv("VISTREL_TEST_DIR");
+
+    vt::XTest &x = peers.x;
+    IAvVistrel *av = CreateLiveInstance();
+    ASSERT_NE(av, nullptr);
+    const std::string url = peers.nginx.Url("tone");
+    vt::Child publisher;
+    ASSERT_TRUE(publisher.Spawn(vt::PublishCommand("color=c=red:s=320x180:r=25",
+                                                   "sine=frequency=440:sample_rate=44100", url,
+                                                   {"-b:a", "64k"}),
+                                dir + "/publisher.log"));
+    xcb_window_t w = x.CreateWindow(0, 0, 320, 180);
+    ASSERT_EQ(av->StartPullRtmpStream(w, url), 0);
+    // The pictures follow the device's clock: they are drawn.
+    EXPECT_TRUE(vt::WaitFor([&] { return vt::Near(x.Pixel(w, 160, 90), kRed); }, 15s));
+    // Two seconds of sound (44100 Hz, one channel) reached the device.
+    EXPECT_TRUE(vt::WaitFor([&] { return FileSize(played) > 44 + 2 * 2 * 44100; }, 15s))
+        << FileSize(played) << " bytes played";
+    auto took = Timed([&] { EXPECT_EQ(av->StopPullRtmpStream(url), 0); });
+    EXPECT_LT(took, 2s);
+    ReleaseLiveInstance(&av);
+    unsetenv("XDG_CONFIG_HOME");
+
+    vt::Wav wav;
+    ASSERT_TRUE(vt::ReadWav(played, &wav));
+    EXPECT_EQ(wav.rate, 44100);
+    ASSERT_GE(wav.samples.size(), 2u * 44100);
+    // lavfi's sine is an eighth of full scale: about 0.06 on this measure.
+    const size_t second = wav.samples.size() - 44100;
+    const double level = vt::ToneLevel(wav, second, 44100, 440);
+    EXPECT_GT(level, 0.04) << level;
+    EXPECT_LT(level, 0.09) << level;
+    EXPECT_LT(vt::ToneLevel(wav, second, 44100, 1000), 0.005);
+}
+
+} // namespace
