@@ -37,7 +37,10 @@ class AlsaOut final : public AudioOut
 
     int64_t QueuedFrames() override
     {
-        if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING)
+        // Before the start threshold the device holds what was written and
+        // plays nothing: its delay is still what comes before the next write.
+        snd_pcm_state_t state = snd_pcm_state(pcm_);
+        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PREPARED)
             return -1;
         snd_pcm_sframes_t delay = 0;
         if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0)

@@ -20,8 +20,10 @@ constexpr int64_t kNoTime = INT64_MIN;
 class PlayClock
 {
   public:
-    // Pictures are due this long after the live edge: room for jitter.
-    static constexpr int64_t kMargin = 80000;
+    // Pictures are due this long after the live edge. Kept short: a picture
+    // a little late is drawn at once anyway, and every millisecond here is
+    // one of delay from camera to screen.
+    static constexpr int64_t kMargin = 20000;
     // A picture later than this is not drawn.
     static constexpr int64_t kLate = 100000;
     // Sound further than this behind is passed over: the play catches up.

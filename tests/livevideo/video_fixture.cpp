@@ -314,6 +314,34 @@ Rgb XTest::Pixel(xcb_window_t w, int x, int y)
     return c;
 }
 
+xcb_window_t XTest::FindWindow(const std::string &title)
+{
+    std::vector<xcb_window_t> todo{screen_->root};
+    while (!todo.empty()) {
+        xcb_window_t w = todo.back();
+        todo.pop_back();
+        xcb_get_property_reply_t *name = xcb_get_property_reply(
+            conn_,
+            xcb_get_property(conn_, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
+            nullptr);
+        if (name) {
+            std::string text(static_cast<const char *>(xcb_get_property_value(name)),
+                             static_cast<size_t>(xcb_get_property_value_length(name)));
+            free(name);
+            if (text == title)
+                return w;
+        }
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(conn_, xcb_query_tree(conn_, w), nullptr);
+        if (!tree)
+            continue;
+        const xcb_window_t *children = xcb_query_tree_children(tree);
+        todo.insert(todo.end(), children, children + xcb_query_tree_children_length(tree));
+        free(tree);
+    }
+    return 0;
+}
+
 std::vector<Rgb> XTest::Row(xcb_window_t w, int y, int width)
 {
     std::vector<Rgb> row;

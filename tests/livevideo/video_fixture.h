@@ -125,6 +125,9 @@ class XTest
     void Clear(xcb_window_t w, int width, int height);
     // The pixel at (x, y), or {-1,-1,-1} when it cannot be read.
     Rgb Pixel(xcb_window_t w, int x, int y);
+    // The first window (depth first from the root) whose WM_NAME is
+    // `title`, or 0.
+    xcb_window_t FindWindow(const std::string &title);
     // Row y of the window, `width` pixels from the left, in one read (one
     // picture, never parts of two); empty when it cannot be read.
     std::vector<Rgb> Row(xcb_window_t w, int y, int width);
