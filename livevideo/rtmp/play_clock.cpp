@@ -7,8 +7,8 @@ namespace rtmp
 
 void PlayClock::Reset()
 {
-    cur_max_ = prev_max_ = last_pts_ = kNoTime;
-    cur_start_ = 0;
+    cur_max_ = prev_max_ = last_pts_ = short_max_ = kNoTime;
+    cur_start_ = short_start_ = 0;
 }
 
 void PlayClock::OnPacket(int64_t pts, int64_t now)
@@ -19,6 +19,17 @@ void PlayClock::OnPacket(int64_t pts, int64_t now)
         Reset();
     last_pts_ = pts;
     const int64_t sample = pts - now;
+    if (short_max_ == kNoTime || now - short_start_ >= kShort) {
+        if (short_max_ != kNoTime && cur_max_ != kNoTime && short_max_ < Edge() - kLate) {
+            cur_max_ = short_max_;
+            prev_max_ = kNoTime;
+            cur_start_ = short_start_;
+        }
+        short_max_ = sample;
+        short_start_ = now;
+    } else {
+        short_max_ = std::max(short_max_, sample);
+    }
     if (cur_max_ == kNoTime) {
         cur_max_ = sample;
         cur_start_ = now;

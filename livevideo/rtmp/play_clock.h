@@ -5,8 +5,9 @@
 //
 // The live edge is the largest (pts - arrival) of the packets of the last
 // few seconds: the packet that came soonest after its capture defines how
-// early a picture can be shown. Times are microseconds, `now` on the steady
-// clock and pts on the stream's.
+// early a picture can be shown. When the packets of half a second all come
+// later than that, the stream's own timeline has moved and the edge follows. Times are
+// microseconds, `now` on the steady clock and pts on the stream's.
 #ifndef VISTREL_PLAY_CLOCK_H
 #define VISTREL_PLAY_CLOCK_H
 
@@ -23,7 +24,7 @@ class PlayClock
     // Pictures are due this long after the live edge. Kept short: a picture
     // a little late is drawn at once anyway, and every millisecond here is
     // one of delay from camera to screen.
-    static constexpr int64_t kMargin = 20000;
+    static constexpr int64_t kMargin = 10000;
     // A picture later than this is not drawn.
     static constexpr int64_t kLate = 100000;
     // Sound further than this behind is passed over: the play catches up.
@@ -54,12 +55,19 @@ class PlayClock
     static constexpr int64_t kWindow = 3000000;
     // A jump in pts larger than this is a new timeline (a new publisher).
     static constexpr int64_t kJump = 2000000;
+    // Packets all later than the edge for this long mean the stream itself
+    // fell behind its old timeline (a publisher that paused, or a new one
+    // the server gave on timestamps): nothing newer exists, so the edge
+    // moves back to them. A stall's backlog ends with a packet on time and
+    // keeps the edge.
+    static constexpr int64_t kShort = 500000;
 
     int64_t Edge() const;
 
     int64_t cur_max_ = kNoTime, prev_max_ = kNoTime;
     int64_t cur_start_ = 0;
     int64_t last_pts_ = kNoTime;
+    int64_t short_max_ = kNoTime, short_start_ = 0;
 };
 
 } // namespace rtmp

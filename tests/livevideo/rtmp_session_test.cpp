@@ -164,6 +164,17 @@ TEST(RtmpPlayClock, DueTimesFollowTheLiveEdge)
     EXPECT_FALSE(c.Started());
     c.OnPacket(rtmp::kNoTime, 0);
     EXPECT_FALSE(c.Started());
+
+    // A stream that pauses for 1.5 s and goes on with its timestamps where
+    // they were: late at first, followed within half a second.
+    PlayClock d;
+    for (int64_t i = 0; i <= 25; i++)
+        d.OnPacket(i * 40 * ms, (1000 + i * 40) * ms);
+    d.OnPacket(1040 * ms, 3500 * ms);
+    EXPECT_LT(d.Until(1040 * ms, 3500 * ms), -PlayClock::kLate);
+    for (int64_t i = 1; i <= 15; i++)
+        d.OnPacket((1040 + i * 40) * ms, (3500 + i * 40) * ms);
+    EXPECT_EQ(d.Until(1640 * ms, 4100 * ms), PlayClock::kMargin);
 }
 
 // The layer's log lines, kept for the test to wait on.
