@@ -1,8 +1,10 @@
 // Live video against nginx, ffmpeg and Xvfb on loopback:
 // - StartToFirstFrame: from StartPullRtmpStream to the first picture in the
 //   window, on a live stream with a key frame every second (median of 10).
+//   Beside it, the ffmpeg tool with the same probe limits (to its exit).
 // - FourPullsCpu: the process's CPU over 10 s while it plays four 640x360
-//   25 fps streams (one publisher, URLs differing in the query string).
+//   25 fps streams (one publisher, URLs differing in the query string);
+//   beside it, four ffmpeg tools drawing the same into SDL windows.
 // - GlassToGlass: a publisher stamps each picture with the wall-clock time of
 //   its making; the window is read back and the stamp decoded. Median and
 //   95th percentile of the delay, the library against ffplay with its
@@ -26,8 +28,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -94,6 +98,22 @@ void StartToFirstFrame(benchmark::State &state)
         state.SkipWithError("nothing was drawn");
         return;
     }
+    // The anchor: the ffmpeg tool with the same probe limits and one
+    // decoding thread, from its start to its exit after the first picture.
+    std::vector<double> anchor;
+    for (int i = 0; i < 5; i++) {
+        std::string url = p.live.nginx.Url("bench") + "?ffmpeg=" + std::to_string(i);
+        auto t0 = std::chrono::steady_clock::now();
+        if (vt::RunCapture({"ffmpeg", "-v", "error", "-threads", "1", "-probesize", "500000",
+                            "-analyzeduration", "1000000", "-i", url, "-an", "-frames:v", "1", "-f",
+                            "null", "-"},
+                           nullptr, 15s) == 0)
+            anchor.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count());
+    }
+    std::sort(anchor.begin(), anchor.end());
+    state.counters["ffmpeg_median_ms"] = anchor.empty() ? -1 : anchor[anchor.size() / 2];
     std::sort(ms.begin(), ms.end());
     state.counters["median_ms"] = ms[ms.size() / 2];
     state.counters["min_ms"] = ms.front();
@@ -108,6 +128,24 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &ru);
     return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
            ru.ru_stime.tv_usec / 1e6;
+}
+
+// User and system time of another process, from /proc.
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    size_t paren = stat.rfind(')');
+    if (paren == std::string::npos)
+        return 0;
+    std::istringstream in(stat.substr(paren + 2));
+    std::string field;
+    double ticks = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && in >> field; i++)
+        if (i >= 14)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 void FourPullsCpu(benchmark::State &state)
@@ -143,6 +181,29 @@ void FourPullsCpu(benchmark::State &state)
     }
     ReleaseLiveInstance(&av);
     state.counters["cores"] = cores;
+
+    // The anchor: four ffmpeg tools, one decoding thread each, drawing the
+    // same streams at the same size into SDL windows.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    std::vector<std::unique_ptr<vt::Child>> tools;
+    for (int i = 0; i < 4; i++) {
+        tools.push_back(std::make_unique<vt::Child>());
+        tools.back()->Spawn({"ffmpeg", "-v", "error", "-threads", "1", "-probesize", "500000",
+                             "-analyzeduration", "1000000", "-i",
+                             p.live.nginx.Url("bench") + "?tool=" + std::to_string(i), "-an", "-vf",
+                             "scale=320:180", "-pix_fmt", "yuv420p", "-f", "sdl2",
+                             "tool-" + std::to_string(i)});
+    }
+    std::this_thread::sleep_for(4s); // past their probes
+    double tool_cpu0 = 0, tool_cpu1 = 0;
+    for (auto &t : tools)
+        tool_cpu0 += ProcessCpuSeconds(t->pid());
+    auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(10s);
+    for (auto &t : tools)
+        tool_cpu1 += ProcessCpuSeconds(t->pid());
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    state.counters["ffmpeg_cores"] = (tool_cpu1 - tool_cpu0) / wall;
 }
 BENCHMARK(FourPullsCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
 
