@@ -160,6 +160,9 @@ class Guester final : public RTMPGuester
     PlayClock clock_;
     int64_t audio_end_ = kNoTime; // stream time just after the last sound written
     bool first_drawn_ = false;
+    // What ended the last try, for the retry's log line.
+    int why_level_ = kLogWarning;
+    std::string why_;
 };
 
 int Guester::OnInterrupt(void *opaque)
@@ -191,7 +194,9 @@ void Guester::Run()
         if (stop_.Requested())
             break;
         auto wait = backoff.Next();
-        Log(kLogInfo, "play %s: retrying in %d s", url_.c_str(), static_cast<int>(wait.count()));
+        // One line a retry, with what ended the try.
+        Log(why_level_, "play %s: retrying in %d s: %s", url_.c_str(),
+            static_cast<int>(wait.count()), why_.c_str());
         if (!stop_.SleepUntil(std::chrono::steady_clock::now() + wait))
             break;
     }
@@ -204,6 +209,8 @@ void Guester::Run()
 bool Guester::Attempt()
 {
     last_media_ns_.store(0);
+    why_level_ = kLogWarning;
+    why_ = "out of memory";
     swr_free(&swr_);
     swr_tried_ = false;
     AVFormatContext *ic = avformat_alloc_context();
@@ -220,7 +227,7 @@ bool Guester::Attempt()
     av_dict_free(&opts);
     if (err < 0) {
         if (!stop_.Requested()) {
-            Log(kLogWarning, "play %s: cannot open: %s", url_.c_str(), AvError(err).c_str());
+            why_ = "cannot open: " + AvError(err);
             event_.OnRtmpStreamFailed(err);
         }
         return false;
@@ -238,7 +245,7 @@ void Guester::Play(AVFormatContext *ic)
     int err = avformat_find_stream_info(ic, nullptr);
     if (err < 0) {
         if (!stop_.Requested()) {
-            Log(kLogWarning, "play %s: no stream info: %s", url_.c_str(), AvError(err).c_str());
+            why_ = "no stream info: " + AvError(err);
             event_.OnRtmpStreamFailed(err);
         }
         return;
@@ -247,7 +254,7 @@ void Guester::Play(AVFormatContext *ic)
     bool has_video = video.Open(ic, AVMEDIA_TYPE_VIDEO);
     bool has_audio = audio.Open(ic, AVMEDIA_TYPE_AUDIO);
     if (!has_video && !has_audio) {
-        Log(kLogWarning, "play %s: nothing to play", url_.c_str());
+        why_ = "nothing to play";
         event_.OnRtmpStreamFailed(AVERROR_DECODER_NOT_FOUND);
         return;
     }
@@ -276,9 +283,10 @@ void Guester::Play(AVFormatContext *ic)
             if (stop_.Requested())
                 break;
             if (err == AVERROR_EOF || MediaIdle()) {
-                Log(kLogInfo, "play %s: the stream ended", url_.c_str());
+                why_level_ = kLogInfo;
+                why_ = "the stream ended";
             } else {
-                Log(kLogWarning, "play %s: read failed: %s", url_.c_str(), AvError(err).c_str());
+                why_ = "read failed: " + AvError(err);
                 event_.OnRtmpStreamFailed(err);
             }
             break;

@@ -255,13 +255,13 @@ void Hoster::Run()
                     break;
                 if (published)
                     backoff.Reset();
-                if (err < 0) {
-                    Log(kLogWarning, "push %s: %s", url_.c_str(), AvError(err).c_str());
+                if (err < 0)
                     event_.OnRtmpStreamFailed(err);
-                }
+                // One line a retry, with what ended the try.
                 auto wait = backoff.Next();
-                Log(kLogInfo, "push %s: retrying in %d s", url_.c_str(),
-                    static_cast<int>(wait.count()));
+                Log(err < 0 ? kLogWarning : kLogInfo, "push %s: retrying in %d s: %s", url_.c_str(),
+                    static_cast<int>(wait.count()),
+                    err < 0 ? AvError(err).c_str() : "the picture source ended");
                 if (!stop_.SleepUntil(std::chrono::steady_clock::now() + wait))
                     break;
             }

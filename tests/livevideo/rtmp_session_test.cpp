@@ -222,6 +222,7 @@ TEST(RtmpSession, RefusedSessionsRetryWithBackoffAndStopAtOnce)
         // Two tries, the second one the back-off's first second after the first.
         EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
         EXPECT_EQ(LinesWith(what + "1 s"), 1u);
+        EXPECT_EQ(LinesWith((play ? "play " : "push ") + url), 2u) << "one line a retry";
         EXPECT_EQ(ev.failed, 2);
         EXPECT_EQ(ev.closed, 0);
         EXPECT_EQ(ev.ok, 0);

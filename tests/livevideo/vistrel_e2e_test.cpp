@@ -254,7 +254,8 @@ TEST(VistrelEndToEnd, PublishPlayMuteMoveAndRelease)
         [&] {
             std::ifstream f(dir + "/log/kvvideo.log");
             std::string log((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-            return log.find("play " + url + ": the stream ended") != std::string::npos;
+            return log.find("play " + url + ": retrying in 1 s: the stream ended") !=
+                   std::string::npos;
         },
         15s))
         << "no end of stream in the log";
