@@ -7,7 +7,7 @@ ROOT=$(pwd)
 SECONDS_PER_TARGET=${1:-30}
 DIR=${2:-build-fuzz}
 cmake -S "$ROOT/fuzz" -B "$DIR" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$DIR" -j "$(nproc)"
+cmake --build "$DIR" -j "${JOBS:-$(nproc)}"
 for target in etpacket; do
     # A scratch corpus seeded from the committed seeds; findings land in $DIR.
     corpus="$DIR/corpus-$target"

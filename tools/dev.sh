@@ -3,10 +3,17 @@
 #   tools/dev.sh run    install missing packages, build what the run needs, start the console
 #   tools/dev.sh test   install missing packages, build every variant, run the whole suite
 #   tools/dev.sh build  build the main tree only (no installs)
+# JOBS=N limits the parallel compiles and tests (and the fuzz build) to N;
+# by default every core is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-JOBS=$(nproc)
+JOBS=${JOBS:-$(nproc)}
+if ! [[ "$JOBS" =~ ^[1-9][0-9]*$ ]]; then
+    echo "JOBS must be a positive number, not \"$JOBS\"" >&2
+    exit 2
+fi
+export JOBS
 
 # The listed Debian packages that are not installed, one a line.
 missing_packages() {

@@ -59,3 +59,10 @@ await_port() {
     done
     return 1
 }
+
+# Keeps the newest $2 screenshots (shot-*.png, by time of last change) in the
+# folder $1; latest.png and any other file stay.
+prune_shots() { # folder keep
+    find "$1" -maxdepth 1 -type f -name 'shot-*.png' -printf '%T@ %p\n' | sort -rn -k1,1 |
+        tail -n +$(($2 + 1)) | cut -d' ' -f2- | xargs -r -d '\n' rm -f --
+}

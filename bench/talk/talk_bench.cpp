@@ -13,12 +13,27 @@
 // whose grant follows at once), press to the first voice datagram at the
 // server.
 //
+// LinkLoss: the server is killed two seconds into a talk and started again
+// three seconds later. Counters (ms): kill to the talker's stop_speak, kill
+// to its -21, the server's return to both engines online again (one retry
+// interval, 5 s, is in it by design).
+//
+// StrayFlood: during a talk, 50,000 datagrams a second for three seconds
+// carry the talker's SSRC with random far-off sequence numbers and
+// timestamps. Counters: the listener's voice frames played per second
+// before and during the flood (50 is everything), the strays sent and those
+// the receive stream dropped, per second.
+//
 // Run: build/bench/bench_talk   (by hand; it is not part of the suite)
 #include "hal_log.h"
+#include "rtp_stream.h"
+#include "session.h"
+#include "sessionset.h"
 #include "talk_lag.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <random>
 #include <thread>
 
 using namespace ptt::test;
@@ -125,5 +140,155 @@ void BM_Floor(benchmark::State &state)
     }
 }
 BENCHMARK(BM_Floor)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+bool wait_for(const std::function<bool()> &pred, double seconds)
+{
+    double end = steady() + seconds;
+    while (!pred()) {
+        if (steady() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool has_error(TalkEngine *e, const std::string &code)
+{
+    for (const std::string &c : e->calls(SLOT_ERROR)) {
+        if (c == code)
+            return true;
+    }
+    return false;
+}
+
+void BM_LinkLoss(benchmark::State &state)
+{
+    for (auto _ : state) {
+        TempCwd cwd;
+        RealTalk talk;
+        std::string why;
+        if (!talk.start(cwd.path(), 30, 101, &why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        quiet_logs(talk);
+        talk.press();
+        if (!wait_for([&] { return talk.b->status() == SESSION_STATUS_LISTENING; }, 10)) {
+            state.SkipWithError("no talk");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        double killed = steady();
+        talk.server.stop();
+        double stop_at = 0, error_at = 0;
+        wait_for(
+            [&] {
+                if (!stop_at && !talk.a->calls(SLOT_STOP_SPEAK).empty())
+                    stop_at = steady();
+                if (!error_at && has_error(talk.a, "-21"))
+                    error_at = steady();
+                return stop_at && error_at;
+            },
+            15);
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(killed + 3.0))));
+        std::string error;
+        if (!talk.server.restart(&error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        double back = steady();
+        bool online = wait_for(
+            [&] {
+                return talk.a->status() == SESSION_STATUS_IDLE &&
+                       talk.b->status() == SESSION_STATUS_IDLE && talk.a->online() &&
+                       talk.b->online();
+            },
+            60);
+        if (!stop_at || !error_at || !online) {
+            state.SkipWithError("the talk did not end or the engines did not come back");
+            return;
+        }
+        state.SetIterationTime(stop_at - killed);
+        state.counters["kill_to_stop_speak_ms"] = (stop_at - killed) * 1000;
+        state.counters["kill_to_error_ms"] = (error_at - killed) * 1000;
+        state.counters["server_back_to_online_ms"] = (steady() - back) * 1000;
+    }
+}
+BENCHMARK(BM_LinkLoss)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_StrayFlood(benchmark::State &state)
+{
+    for (auto _ : state) {
+        TempCwd cwd;
+        RealTalk talk;
+        std::string why;
+        if (!talk.start(cwd.path(), 30, 101, &why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        quiet_logs(talk);
+        talk.press();
+        if (!wait_for([&] { return talk.b->status() == SESSION_STATUS_LISTENING; }, 10)) {
+            state.SkipWithError("no talk");
+            return;
+        }
+        auto counters = [&](uint64_t *frames, uint64_t *dropped) {
+            talk.b->on_looper([&] {
+                session *s = sessionset_current(talk.b->engine->sessionset);
+                *frames = s && s->istream ? s->istream->voice_frames : 0;
+                *dropped = s && s->istream ? s->istream->bad_seq : 0;
+                return 0;
+            });
+        };
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        uint64_t f0 = 0, f1 = 0, f2 = 0, b0 = 0, b1 = 0, b2 = 0;
+        counters(&f0, &b0);
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        counters(&f1, &b1);
+        auto relayed = talk.server.relayed_to(1001);
+        if (relayed.empty()) {
+            state.SkipWithError("nothing relayed");
+            return;
+        }
+        Bytes model = relayed.back().datagram;
+        uint16_t seq = (uint16_t)((model[2] << 8) | model[3]);
+        std::mt19937 rng(5);
+        const int per_ms = 50;
+        uint64_t sent = 0;
+        auto t = std::chrono::steady_clock::now();
+        for (int ms = 0; ms < 3000; ms++) {
+            for (int i = 0; i < per_ms; i++) {
+                Bytes d = model;
+                uint16_t far = (uint16_t)(seq + 1000 + rng() % 63536);
+                uint32_t ts = rng();
+                d[2] = (uint8_t)(far >> 8);
+                d[3] = (uint8_t)far;
+                d[4] = (uint8_t)(ts >> 24);
+                d[5] = (uint8_t)(ts >> 16);
+                d[6] = (uint8_t)(ts >> 8);
+                d[7] = (uint8_t)ts;
+                sent += talk.server.voice_inject(2001, 1001, d) ? 1 : 0;
+            }
+            t += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(t);
+        }
+        counters(&f2, &b2);
+        // A talk that starved (no voice for 2 s) has lost its stream.
+        if (f2 < f1)
+            f2 = f1;
+        if (b2 < b1)
+            b2 = b1;
+        state.SetIterationTime((double)(f2 - f1) / 3.0 / 1000.0);
+        state.counters["frames_per_s_before"] = (double)(f1 - f0) / 3.0;
+        state.counters["frames_per_s_flood"] = (double)(f2 - f1) / 3.0;
+        state.counters["strays_sent_per_s"] = (double)sent / 3.0;
+        state.counters["strays_dropped_per_s"] = (double)(b2 - b1) / 3.0;
+        talk.release();
+        talk.drained();
+    }
+}
+BENCHMARK(BM_StrayFlood)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

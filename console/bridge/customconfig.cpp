@@ -1,8 +1,14 @@
 #include "customconfig.h"
 
+#include "bridgelog.h"
+
 #include <QDebug>
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -85,5 +91,31 @@ void CustomConfig::setValue(const QString &key, const QString &value)
 {
     if (key.isNull() || value.isNull())
         return;
+    if (!value.isEmpty() && isSecretKey(key))
+        keepPrivate();
     m_setting->setValue(resolve(key), value);
+}
+
+bool CustomConfig::isSecretKey(const QString &key)
+{
+    const QString name = key.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    return name.contains(QLatin1String("password"), Qt::CaseInsensitive);
+}
+
+void CustomConfig::keepPrivate()
+{
+    const QByteArray path = QFile::encodeName(m_setting->fileName());
+    struct stat st;
+    if (stat(path.constData(), &st) != 0) {
+        const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    if ((st.st_mode & 077) == 0)
+        return;
+    const bool narrowed = chmod(path.constData(), 0600) == 0;
+    BRIDGE_LOG("CustomConfig") << m_setting->fileName() << "holds a password: mode"
+                               << QString::number(st.st_mode & 07777, 8)
+                               << (narrowed ? "narrowed to 600" : "could not be narrowed");
 }

@@ -462,7 +462,9 @@ int JsContext::ChangePassword(QString oldpassword, QString newpassword)
 {
     const QByteArray o = oldpassword.toUtf8(), n = newpassword.toUtf8();
     int r = lirko_win_changePassword(o.constData(), n.constData());
-    BRIDGE_LOG("JsContext") << "oldpassword :" << oldpassword << "newpassword: " << newpassword;
+    // Only the lengths: the log is no place for a password.
+    BRIDGE_LOG("JsContext") << "oldpassword length:" << oldpassword.size()
+                            << "newpassword length:" << newpassword.size();
     return r;
 }
 
@@ -680,12 +682,23 @@ int JsContext::GetMos()
     return mos;
 }
 
+namespace
+{
+// What the log shows of a settings value: a password only by its length.
+QString LoggedValue(const QString &key, const QString &value)
+{
+    if (!CustomConfig::isSecretKey(key))
+        return value;
+    return QStringLiteral("(%1 characters)").arg(value.size());
+}
+} // namespace
+
 QString JsContext::QtReadIni(QString key)
 {
     if (!m_config)
         return QString();
     QString value = m_config->getValue(key);
-    BRIDGE_LOG("JsContext") << "read int key: " << key << "value: " << value;
+    BRIDGE_LOG("JsContext") << "read int key: " << key << "value: " << LoggedValue(key, value);
     return value;
 }
 
@@ -693,7 +706,7 @@ void JsContext::QtWriteIni(QString key, QString value)
 {
     if (!m_config)
         return;
-    BRIDGE_LOG("JsContext") << "write int key: " << key << "value: " << value;
+    BRIDGE_LOG("JsContext") << "write int key: " << key << "value: " << LoggedValue(key, value);
     m_config->setValue(key, value);
 }
 

@@ -347,7 +347,7 @@ int JsContext::SaveAccount(QString account)
     }
     if (o.value(QStringLiteral("Password")).isString()) {
         password = o.value(QStringLiteral("Password")).toString();
-        BRIDGE_LOG("JsContext") << "Password : " << password;
+        BRIDGE_LOG("JsContext") << "Password length: " << password.size();
     }
     if (o.value(QStringLiteral("Role")).isDouble()) {
         role = o.value(QStringLiteral("Role")).toInt();

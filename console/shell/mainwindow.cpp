@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -76,7 +77,11 @@ float MainWindow::desktopScale()
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setupForm();
-    SHELL_LOG() << "argrment " << QCoreApplication::arguments();
+    // The second argument is the account's password: the log shows stars.
+    QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 2)
+        arguments[2] = QStringLiteral("***");
+    SHELL_LOG() << "argrment " << arguments;
     g_main_window = this;
     m_videocontainer = VideoContainer::instance();
     // The quality labels, shared by the process and never freed.
@@ -175,7 +180,13 @@ void MainWindow::setupForm()
 void MainWindow::setupWebEngine()
 {
     m_webView = new CustomWebView(this);
-    qputenv("QTWEBENGINE_REMOTE_DEBUGGING", "7777");
+    // Remote debugging lets any local process drive the page and the native
+    // object behind it: only when whoever starts the console asks for it
+    // (the web engine reads the variable by itself).
+    if (qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING"))
+        SHELL_LOG() << "warning: remote debugging is on at"
+                    << qEnvironmentVariable("QTWEBENGINE_REMOTE_DEBUGGING")
+                    << "(QTWEBENGINE_REMOTE_DEBUGGING): any local process can drive the page";
     SHELL_LOG() << "is_ignore_ssl_error " << m_ignoreSslError;
     m_custom_webView = new CustomWebEnginePage(QWebEngineProfile::defaultProfile(), nullptr);
     m_webView->setPage(m_custom_webView);
@@ -196,7 +207,7 @@ void MainWindow::setupWebEngine()
     m_jsContext = new JsContext(this);
     m_webChannel = new QWebChannel(this);
     m_webChannel->registerObject(QStringLiteral("context"), m_jsContext);
-    m_webView->page()->setWebChannel(m_webChannel);
+    m_custom_webView->setBridge(m_webChannel);
     m_webView->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
 }
 
@@ -389,15 +400,50 @@ void MainWindow::clean()
         return;
     QWebEngineProfile *profile = m_webView->page()->profile();
     profile->clearHttpCache();
-    const QString path = profile->cachePath();
+    (void)mainwindow_remove_cache_folder(profile->cachePath());
+}
+
+bool mainwindow_cache_folder_removable(const QString &path)
+{
+    if (path.isEmpty() || QDir::isRelativePath(path))
+        return false;
+    // Each path both as written and with its links resolved.
+    const auto forms = [](const QString &p) {
+        QStringList out{QDir::cleanPath(p)};
+        const QString real = QFileInfo(p).canonicalFilePath();
+        if (!real.isEmpty() && real != out.first())
+            out << real;
+        return out;
+    };
+    const QStringList targets = forms(path);
+    const QStringList home = forms(QDir::homePath());
+    QStringList kept = forms(QDir::currentPath());
+    kept << forms(QCoreApplication::applicationDirPath());
+    for (const QString &t : targets) {
+        if (t == QLatin1String("/") || home.contains(t))
+            return false;
+        for (const QString &k : kept)
+            if (k == t || k.startsWith(t + QLatin1Char('/')))
+                return false;
+    }
+    return true;
+}
+
+bool mainwindow_remove_cache_folder(const QString &path)
+{
+    if (!mainwindow_cache_folder_removable(path)) {
+        SHELL_LOG() << "cache folder not removed, not one of its own:" << path;
+        return false;
+    }
     QDir dir(path);
     if (!dir.exists())
-        return;
+        return false;
     SHELL_LOG() << path;
     const bool removed = dir.removeRecursively();
     SHELL_LOG() << "removed" << removed;
     if (!removed)
         SHELL_LOG() << QString::fromUtf8("删除缓存目录失败！");
+    return removed;
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent *event)

@@ -30,6 +30,14 @@ int mainwindow_log_priority(const QString &value);
 QString mainwindow_title(const QString &value);
 // Null gives the built-in dispatcher address; any other value is kept.
 QUrl mainwindow_page_url(const QString &value);
+// Whether the web cache clean may remove the folder at path (the profile's
+// cache path): it must be absolute and not the root, the home folder, the
+// working folder, the program's folder or a folder holding either of the
+// last two. An off-the-record profile reports an empty path.
+bool mainwindow_cache_folder_removable(const QString &path);
+// Removes the folder when it may go; logs and keeps it otherwise. True when
+// it was removed.
+bool mainwindow_remove_cache_folder(const QString &path);
 // The built-in dispatcher page address (a deployment setting).
 extern const char *const MAINWINDOW_DEFAULT_URL;
 

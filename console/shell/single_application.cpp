@@ -7,22 +7,31 @@
 #include <QLocalSocket>
 #include <QWidget>
 #include <cstdio>
+#include <unistd.h>
+
+QString single_application_server_name(const QString &program, uint uid)
+{
+    return program + QLatin1Char('-') + QString::number(uid);
+}
 
 SingleApplication::SingleApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     // applicationFilePath resolves symbolic links: every name of one program
     // shares one guard.
-    m_serverName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    m_serverName = single_application_server_name(program, getuid());
 
     QLocalSocket probe;
     probe.connectToServer(m_serverName, QIODevice::ReadWrite);
     if (probe.waitForConnected(500)) {
-        fprintf(stderr, "%s already running.\n", m_serverName.toLocal8Bit().constData());
+        fprintf(stderr, "%s already running.\n", program.toLocal8Bit().constData());
         fflush(stderr);
         m_isRunning = true;
         return;
     }
     m_localServer = new QLocalServer(this);
+    // Only this user's own later instances may knock.
+    m_localServer->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_localServer, &QLocalServer::newConnection, this,
             &SingleApplication::_newLocalConnection);
     if (!m_localServer->listen(m_serverName) &&

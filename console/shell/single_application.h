@@ -1,6 +1,8 @@
 // The single-instance guard: the first instance listens on a local socket
-// named after its executable's file name; a later one that reaches it within
-// 500 ms says so on standard error and ends, and the first comes to the front.
+// named after its executable's file name and its user; a later one of the
+// same user that reaches it within 500 ms says so on standard error and ends,
+// and the first comes to the front. The socket lives in the temporary folder
+// (Qt's choice for a plain name), which needs no XDG_RUNTIME_DIR.
 #pragma once
 
 #include <QApplication>
@@ -9,6 +11,9 @@
 #include <QWidget>
 
 class QLocalServer;
+
+// "<program>-<uid>": each user of the machine has a guard of their own.
+QString single_application_server_name(const QString &program, uint uid);
 
 class SingleApplication : public QApplication
 {

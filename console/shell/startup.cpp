@@ -30,9 +30,11 @@ StartupFlags startup_prepare(int argc, char **argv)
     StartupFlags flags;
     flags.qtlog = startup_flag_on(shell_config_value(QStringLiteral("/Qt/qtlog/")));
     flags.singleApp = startup_flag_on(shell_config_value(QStringLiteral("/Qt/singleapp/")));
-    startup_store_arguments(argc, argv);
+    // Installed first, so storing the password says in the log when it
+    // narrows the settings file's mode.
     if (flags.qtlog)
         qtlog_install();
+    startup_store_arguments(argc, argv);
     qputenv("ComSpec", "./qt_cmd.exe");
     return flags;
 }

@@ -2,10 +2,12 @@
 
 #include "mainwindow.h"
 #include "qtlog.h"
+#include "quit_signals.h"
 #include "single_application.h"
 #include "startup.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <memory>
 
 int tarvex_main(int argc, char **argv)
@@ -27,7 +29,16 @@ int tarvex_main(int argc, char **argv)
     if (auto *single = qobject_cast<SingleApplication *>(app.get()))
         single->setWindow(window.get());
     window->show();
+    // Ctrl-C and a plain kill close the window as its close button does, so
+    // the page logs out before the program ends.
+    QPointer<MainWindow> target(window.get());
+    if (quit_signals_install([target] {
+            if (target)
+                target->close();
+        }) != 0)
+        SHELL_LOG() << "SIGINT and SIGTERM keep their default action";
     const int rc = app->exec();
+    quit_signals_remove();
     window.reset();
     app.reset();
     return rc;

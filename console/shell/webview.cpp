@@ -6,6 +6,7 @@
 #include <QMetaEnum>
 #include <QResizeEvent>
 #include <QTimer>
+#include <QWebChannel>
 #include <QWebEngineCertificateError>
 #include <QWebEngineDownloadItem>
 #include <QWebEngineFullScreenRequest>
@@ -79,8 +80,17 @@ QWebEngineView *CustomWebView::createWindow(QWebEnginePage::WebWindowType type)
     SHELL_LOG() << "createWindow enter type" << enum_name(type);
     switch (type) {
     case QWebEnginePage::WebBrowserWindow:
-    case QWebEnginePage::WebBrowserTab:
+    case QWebEnginePage::WebBrowserTab: {
+        // The new document replaces the page in this view, and its first
+        // load may never be offered to acceptNavigationRequest: it starts
+        // without the channel, which a trusted navigation puts back.
+        auto *own = qobject_cast<CustomWebEnginePage *>(page());
+        if (own != nullptr && own->bridge() != nullptr && own->webChannel() != nullptr) {
+            SHELL_LOG() << "new window in the main view: channel detached";
+            own->setWebChannel(nullptr);
+        }
         return this;
+    }
     case QWebEnginePage::WebDialog: {
         auto *popup = new Webpopupwindow(page()->profile(), nullptr);
         auto *opener = qobject_cast<CustomWebEnginePage *>(page());
@@ -100,6 +110,63 @@ CustomWebEnginePage::CustomWebEnginePage(QWebEngineProfile *profile, QObject *pa
 }
 
 CustomWebEnginePage::CustomWebEnginePage(QObject *parent) : QWebEnginePage(parent) {}
+
+bool CustomWebEnginePage::isTrusted(const QUrl &origin) const
+{
+    if (webhost_same_origin(m_trusted, origin))
+        return true;
+    for (const QUrl &landed : m_landed)
+        if (webhost_same_origin(landed, origin))
+            return true;
+    return false;
+}
+
+void CustomWebEnginePage::setBridge(QWebChannel *channel)
+{
+    m_bridge = channel;
+    setWebChannel(channel);
+    connect(this, &QWebEnginePage::loadFinished, this, [this]() { m_homeLoad = false; });
+}
+
+bool CustomWebEnginePage::acceptNavigationRequest(const QUrl &url, NavigationType type,
+                                                  bool isMainFrame)
+{
+    // The transport is only ever given to the main frame's document: a frame
+    // of any origin finds none, so frames are the page's own business.
+    if (!isMainFrame)
+        return true;
+    if (type != NavigationTypeRedirect) {
+        // Only the console's own load of the configured address is typed: a
+        // page cannot start one.
+        m_homeLoad = type == NavigationTypeTyped &&
+                     url.adjusted(QUrl::RemoveFragment) == m_trusted.adjusted(QUrl::RemoveFragment);
+    } else if (m_homeLoad && !isTrusted(url)) {
+        // The configured server sends its page elsewhere (http to https, a
+        // new host): where its own load lands is the dispatcher's origin too.
+        // A script's or a refresh's move counts as a redirect as well, so the
+        // load's end closes that window: a document shown since may not.
+        SHELL_LOG() << "the dispatcher page is redirected to" << url.toString();
+        QUrl origin;
+        origin.setScheme(url.scheme());
+        origin.setHost(url.host());
+        origin.setPort(url.port());
+        m_landed.append(origin);
+    }
+    if (m_bridge == nullptr)
+        return true;
+    if (isTrusted(url)) {
+        if (webChannel() == nullptr) {
+            SHELL_LOG() << "navigation to the dispatcher origin, channel attached:"
+                        << url.toString();
+            setWebChannel(m_bridge);
+        }
+    } else {
+        SHELL_LOG() << "navigation to another origin, no channel:" << url.toString();
+        if (webChannel() != nullptr)
+            setWebChannel(nullptr);
+    }
+    return true;
+}
 
 void CustomWebEnginePage::answerPermission(const QUrl &origin, QWebEnginePage::Feature feature)
 {

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QUrl>
+#include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
@@ -57,17 +58,34 @@ class CustomWebEnginePage : public QWebEnginePage
     {
         return m_trusted;
     }
-    bool isTrusted(const QUrl &origin) const
+    // The configured origin, or one that a load of the configured address
+    // itself was redirected to.
+    bool isTrusted(const QUrl &origin) const;
+    // The web channel only documents of a trusted origin may reach; set
+    // once. It is attached now, taken off the page before a main-frame
+    // document of any other origin loads and put back before a trusted one
+    // does.
+    void setBridge(QWebChannel *channel);
+    QWebChannel *bridge() const
     {
-        return webhost_same_origin(m_trusted, origin);
+        return m_bridge;
     }
     // Grants the feature to a trusted origin and denies it to others.
     void answerPermission(const QUrl &origin, QWebEnginePage::Feature feature);
 
     bool certificateError(const QWebEngineCertificateError &error) override;
 
+  protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+
   private:
     QUrl m_trusted;
+    // Origins the configured address's own load was redirected to.
+    QList<QUrl> m_landed;
+    // True while the main frame's navigation is a load of the configured
+    // address (its redirects included).
+    bool m_homeLoad = false;
+    QPointer<QWebChannel> m_bridge;
 };
 
 class Webpopupwindow : public QWidget

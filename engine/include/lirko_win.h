@@ -498,7 +498,9 @@ LIRKO_API int lirko_win_record_set_enabled(lirko_boolean_t enable, const char *d
 LIRKO_API int lirko_win_record_play_audio(const char *path);
 LIRKO_API int lirko_win_record_stop_play_audio(void);
 /* Converts a recorded-voice file into raw 16-bit little-endian mono PCM at
- * 8000 Hz: 0, -1 on failure, -2 when the name says neither codec. */
+ * 8000 Hz: 0, -1 on failure (including a file with no frame to decode, or one
+ * cut short; no output file is then left), -2 when the name says neither
+ * codec. */
 LIRKO_API int lirko_win_audio_coded_to_pcm(const char *in_path, const char *out_path);
 
 /*

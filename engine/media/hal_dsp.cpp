@@ -238,7 +238,7 @@ void play_callback(wave_dev *, uint32_t msg, void *instance, wave_hdr *)
         pthread_mutex_lock(&d->play_lock);
         d->play_free++;
         pthread_mutex_unlock(&d->play_lock);
-        DSP_LOG(d, HAL_LOG_VERBOSE, "%s uMsg:WOM_DONE OK time:%f", "hal_dsp_play_callback",
+        DSP_LOG(d, HAL_LOG_FRAME, "%s uMsg:WOM_DONE OK time:%f", "hal_dsp_play_callback",
                 hal_time_now());
     }
 }
@@ -290,7 +290,7 @@ bool decode_frame(hal_dsp *d)
         fwrite(pcm, sizeof(int16_t), k_frame, d->dump_play);
         fflush(d->dump_play);
     }
-    DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_decode_frame write to pcm,size:%d",
+    DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_decode_frame write to pcm,size:%d",
             (int)(k_frame * sizeof(int16_t)));
     (void)dsp_resampler_write(d->fifo, pcm, k_frame);
     return true;
@@ -306,7 +306,7 @@ uint32_t read_pcm(hal_dsp *d, int16_t *out)
 
 bool play_enque(hal_dsp *d, bool force)
 {
-    DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_play_enque :waveOutWrite start@0");
+    DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_play_enque :waveOutWrite start@0");
     if (!d->out || d->play_failed)
         return false;
     wave_hdr *h = &d->play_hdr[d->play_idx];
@@ -314,7 +314,7 @@ bool play_enque(hal_dsp *d, bool force)
         return false; // still with the device
     int16_t *pcm = d->play_pcm[d->play_idx];
     if (d->play_played > 0) {
-        DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_play_enque :waveOutWrite start@3-1");
+        DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_play_enque :waveOutWrite start@3-1");
         uint32_t n = read_pcm(d, pcm);
         if (n < k_frame) {
             if (!force)
@@ -326,10 +326,10 @@ bool play_enque(hal_dsp *d, bool force)
     } else {
         if (!force)
             return false;
-        DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_play_enque :waveOutWrite start@1");
+        DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_play_enque :waveOutWrite start@1");
         uint32_t n = 0;
         if (dsp_resampler_waiting(d->fifo) > 0 && ringbuffer_count(d->play_ring) > 0) {
-            DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_play_enque :waveOutWrite start@2");
+            DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_play_enque :waveOutWrite start@2");
             n = read_pcm(d, pcm);
             d->play_played += n;
             d->play_first = hal_time_now();
@@ -369,7 +369,7 @@ bool play_enque(hal_dsp *d, bool force)
         struct timespec ts = {0, 5 * 1000 * 1000};
         nanosleep(&ts, NULL);
     }
-    DSP_LOG(d, HAL_LOG_VERBOSE, "hal_dsp_play_enque :waveOutWrite play_queue_idx:%d , time:%f",
+    DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_play_enque :waveOutWrite play_queue_idx:%d , time:%f",
             (int)d->play_idx, hal_time_now());
     d->play_idx = (d->play_idx + 1) % k_buffers;
     return true;
@@ -459,7 +459,7 @@ void record_callback(wave_dev *dev, uint32_t msg, void *instance, wave_hdr *h)
     }
     if (msg != WAVE_MSG_DATA)
         return;
-    DSP_LOG(d, HAL_LOG_ERROR, "hal_dsp_record_callback wim_data ok,recorded size:%d",
+    DSP_LOG(d, HAL_LOG_FRAME, "hal_dsp_record_callback wim_data ok,recorded size:%d",
             (int)h->recorded);
     uint32_t n = h->recorded / 2;
     if (n > k_frame)

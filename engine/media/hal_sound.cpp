@@ -536,7 +536,7 @@ int hal_sound_write_frame(hal_sound *s, const hal_sound_frame *f)
 {
     if (!s || !f)
         return HAL_SOUND_EFAIL;
-    SOUND_LOG(s, HAL_LOG_ERROR, "hal_sound_write_frame current %p type %d", (void *)s->current,
+    SOUND_LOG(s, HAL_LOG_FRAME, "hal_sound_write_frame current %p type %d", (void *)s->current,
               s->current ? (int)s->current->type : 0);
     hal_sound_action *a = s->current;
     if (a && a->type == HAL_SOUND_ACTION_PLAY) {

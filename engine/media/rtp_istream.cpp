@@ -27,8 +27,9 @@ const int k_span = 160;                // samples of one frame, the jitter buffe
 const uint64_t k_start_samples = 3200; // 400 ms
 const int64_t k_probation_default = 2;
 const int64_t k_probation_max = 100;
-const uint32_t k_jump = 10;         // this far ahead restarts, this far behind drops
-const uint32_t k_wrap_high = 65136; // last above this and sequence below k_wrap_low: a wrap
+const uint32_t k_jump = 10;          // this far ahead restarts, this far behind drops
+const uint32_t k_jump_ts_max = 8000; // a packet continuing a jump is at most 1 s later
+const uint32_t k_wrap_high = 65136;  // last above this and sequence below k_wrap_low: a wrap
 const uint32_t k_wrap_low = 400;
 const uint32_t k_frame_data_max = RTP_POP_FRAME_DATA;
 // A drain crosses at most this many missing spans (60 s) between packets.
@@ -96,8 +97,20 @@ uint32_t plain_type(uint32_t pt)
     return pt;
 }
 
+void forget_jumps(rtp_istream *s)
+{
+    for (uint32_t i = 0; i < RTP_ISTREAM_JUMP_CANDIDATES; i++) {
+        free(s->jump_payload[i]);
+        s->jump_payload[i] = NULL;
+        s->jump_length[i] = 0;
+    }
+    s->jump_count = 0;
+    s->jump_at = 0;
+}
+
 void release(rtp_istream *s)
 {
+    forget_jumps(s);
     if (s->jb)
         jitter_buffer_destroy(s->jb);
     free_lost_copies(s);
@@ -188,14 +201,100 @@ seq_verdict check_sequence(rtp_istream *s, uint32_t seq32)
             return SEQ_DROP;
         }
         IS_LOG(s, HAL_LOG_DEBUG, "long jump,bad seq %u, last=%u", seq, last);
-        s->bad_seq++;
-        s->dropped++;
         return SEQ_RESTART;
     }
     if ((last > k_wrap_high && seq < k_wrap_low) || last - seq < k_jump)
         return SEQ_ACCEPT;
     s->dropped++;
     return SEQ_DROP;
+}
+
+// A packet far off the sequence: one stray (a late copy, a misrouted or
+// forged packet) must not throw away the jitter buffer, but a sender that
+// really restarted its numbering must still be followed. As in RFC 3550
+// appendix A.1, the stream moves only when a packet continues the far one:
+// the next sequence number with a timestamp at most a second later. A playing
+// stream asks this of the packet right after the far one (ring 0). One in
+// probation asks it of any of the latest far packets (ring 1): strays may
+// come first, and then the sequence being probed is a stray's while the
+// talker's packets arrive among others. 1 when seq and ts confirm a jump.
+int confirms_jump(rtp_istream *s, uint32_t seq, uint32_t ts, int ring, const uint8_t *payload,
+                  uint32_t length, uint8_t **first, uint32_t *first_length, uint32_t *first_ts)
+{
+    uint16_t seq16 = (uint16_t)seq;
+    uint32_t n = ring ? s->jump_count : (s->jump_count ? 1u : 0u);
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t at =
+            (s->jump_at + RTP_ISTREAM_JUMP_CANDIDATES - 1 - i) % RTP_ISTREAM_JUMP_CANDIDATES;
+        uint32_t step = ts - s->jump_ts[at];
+        if (s->jump_next[at] == seq16 && step > 0 && step <= k_jump_ts_max) {
+            if (first) {
+                *first = s->jump_payload[at];
+                *first_length = s->jump_length[at];
+                *first_ts = s->jump_ts[at];
+                s->jump_payload[at] = NULL;
+            }
+            forget_jumps(s);
+            return 1;
+        }
+    }
+    uint32_t at = s->jump_at;
+    free(s->jump_payload[at]);
+    s->jump_payload[at] = NULL;
+    s->jump_length[at] = 0;
+    if (ring && payload && length > 0) {
+        s->jump_payload[at] = (uint8_t *)malloc(length);
+        if (s->jump_payload[at]) {
+            memcpy(s->jump_payload[at], payload, length);
+            s->jump_length[at] = length;
+        }
+    }
+    s->jump_next[at] = (uint16_t)(seq16 + 1u);
+    s->jump_ts[at] = ts;
+    s->jump_at = (at + 1) % RTP_ISTREAM_JUMP_CANDIDATES;
+    if (s->jump_count < RTP_ISTREAM_JUMP_CANDIDATES)
+        s->jump_count++;
+    return 0;
+}
+
+// Within k_jump of last (either way) on 16-bit values.
+int near_sequence(uint32_t seq, uint32_t last)
+{
+    uint32_t d = (seq - last) & 0xFFFFu;
+    return d < k_jump || 0x10000u - d < k_jump;
+}
+
+// Puts an accepted packet into the jitter buffer; starts playing once 400 ms
+// are in (the owner may end the stream from that report).
+void buffer_packet(rtp_istream *s, uint32_t seq, uint32_t ts, const uint8_t *payload,
+                   uint32_t length, double now)
+{
+    // (now - ts / 8000) - (last arrival - last ts / 8000), with the
+    // timestamps subtracted first so that their wrap adds nothing.
+    double d = (now - s->last_arrival) - (int32_t)(ts - s->last_ts) / 8000.0;
+    s->jitter = (15.0 * s->jitter + fabs(d)) / 16.0;
+    s->last_arrival = now;
+    s->last_ts = ts;
+
+    int64_t samples = rtp_payload_samples(s->pt, payload, length);
+    if (samples > 0) {
+        s->samples += (uint64_t)samples;
+        void *copy = store_copy(s, payload, length);
+        if (copy) {
+            JitterBufferPacket p;
+            memset(&p, 0, sizeof(p));
+            p.data = (char *)copy;
+            p.len = length;
+            p.timestamp = ts;
+            p.span = (spx_uint32_t)samples;
+            p.sequence = (spx_uint16_t)seq;
+            jitter_buffer_put(s->jb, &p);
+        }
+    }
+    if (s->state == RTP_ISTREAM_BUFFERING && s->samples >= k_start_samples) {
+        s->state = RTP_ISTREAM_PLAYING;
+        rtp_notify(s, RTP_ISTREAM_EVENT_START);
+    }
 }
 
 int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uint32_t length)
@@ -220,54 +319,62 @@ int do_put(rtp_istream *s, const rtp_header *header, const uint8_t *payload, uin
     } else if (f.ssrc != s->ssrc || pt != s->pt) {
         return -1;
     }
+    uint8_t *first = NULL;
+    uint32_t first_length = 0, first_ts = 0;
 
     if (s->probation_left != 0) {
-        if (f.seq != s->last_seq + 1u) {
+        if (f.seq == s->last_seq + 1u) {
+            s->probation_left--;
+            s->last_seq = f.seq;
+        } else if (near_sequence(f.seq, s->last_seq)) {
             IS_LOG(s, HAL_LOG_DEBUG, "in probation,bad seq %u, last=%u", f.seq, s->last_seq);
             s->bad_seq++;
             s->dropped += s->probation - s->probation_left;
             do_restart(s, f.seq, f.ts, now);
             return 0;
+        } else if (confirms_jump(s, f.seq, f.ts, 1, payload, length, &first, &first_length,
+                                 &first_ts)) {
+            // Far from the probed sequence but continuing an earlier far
+            // packet: that sequence is probed instead, from its first packet.
+            IS_LOG(s, HAL_LOG_DEBUG, "in probation,new seq %u, last=%u", f.seq, s->last_seq);
+            s->dropped += s->probation - s->probation_left;
+            do_restart(s, f.seq - 1u, first_ts, now);
+            if (!s->dying && first) {
+                s->dropped--; // counted when it came
+                buffer_packet(s, f.seq - 1u, first_ts, first, first_length, now);
+            }
+            free(first);
+            if (s->dying)
+                return 0;
+            if (s->probation_left)
+                s->probation_left--;
+            s->last_seq = f.seq;
+        } else {
+            // A stray among the probed packets: dropped, the probation goes on.
+            s->bad_seq++;
+            s->dropped++;
+            return 0;
         }
-        s->probation_left--;
-        s->last_seq = f.seq;
     } else {
         seq_verdict v = check_sequence(s, f.seq);
         if (v == SEQ_DROP)
             return 0;
         if (v == SEQ_RESTART) {
+            if (!confirms_jump(s, f.seq, f.ts, 0, NULL, 0, NULL, NULL, NULL)) {
+                s->bad_seq++;
+                s->dropped++;
+                return 0;
+            }
             do_restart(s, f.seq, f.ts, now);
-            return 0;
-        }
-        s->last_seq = f.seq;
-    }
-
-    // (now - ts / 8000) - (last arrival - last ts / 8000), with the
-    // timestamps subtracted first so that their wrap adds nothing.
-    double d = (now - s->last_arrival) - (int32_t)(f.ts - s->last_ts) / 8000.0;
-    s->jitter = (15.0 * s->jitter + fabs(d)) / 16.0;
-    s->last_arrival = now;
-    s->last_ts = f.ts;
-
-    int64_t samples = rtp_payload_samples(s->pt, payload, length);
-    if (samples > 0) {
-        s->samples += (uint64_t)samples;
-        void *copy = store_copy(s, payload, length);
-        if (copy) {
-            JitterBufferPacket p;
-            memset(&p, 0, sizeof(p));
-            p.data = (char *)copy;
-            p.len = length;
-            p.timestamp = f.ts;
-            p.span = (spx_uint32_t)samples;
-            p.sequence = (spx_uint16_t)f.seq;
-            jitter_buffer_put(s->jb, &p);
+            // The owner may have ended the stream from its restart callback.
+            if (s->dying)
+                return 0;
+        } else {
+            s->last_seq = f.seq;
         }
     }
-    if (s->state == RTP_ISTREAM_BUFFERING && s->samples >= k_start_samples) {
-        s->state = RTP_ISTREAM_PLAYING;
-        rtp_notify(s, RTP_ISTREAM_EVENT_START);
-    }
+
+    buffer_packet(s, f.seq, f.ts, payload, length, now);
     return 1;
 }
 
@@ -283,12 +390,16 @@ void read_jitter_buffer(rtp_istream *s)
     spx_int32_t offset = 0;
     int r = jitter_buffer_get(s->jb, &p, k_span, &offset);
     if (r == JITTER_BUFFER_OK) {
+        // The ready queue is empty here: what it holds next is this packet.
         (void)rtp_split_payload(s->ready, s->pt, 0, (const uint8_t *)p.data, p.len);
+        s->voice_frames += list_count(s->ready);
         if (offset <= 0) {
             rtp_frame_queue_clear(s->history);
             // Frames before the play position are not played.
-            for (; offset <= -k_span && list_count(s->ready) > 0; offset += k_span)
+            for (; offset <= -k_span && list_count(s->ready) > 0; offset += k_span) {
                 push_back(s->history, (hal_sound_frame *)list_pop_front(s->ready));
+                s->voice_frames--;
+            }
         } else if (offset >= k_span) {
             conceal(s, offset / k_span);
         }

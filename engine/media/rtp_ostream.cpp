@@ -63,7 +63,7 @@ void tick(rtp_ostream *s, double now)
     for (int n = 0; n < k_fill_max && rtp_ostream_fill(s); n++) {
     }
     uint64_t queued = list_count(s->frames);
-    OS_LOG(s, HAL_LOG_DEBUG, "%s start count:%d", "rtp_ostream_on_timer", (int)queued);
+    OS_LOG(s, HAL_LOG_FRAME, "%s start count:%d", "rtp_ostream_on_timer", (int)queued);
     switch (s->state) {
     case RTP_OSTREAM_WAITING:
         if (queued >= (uint64_t)s->fop + 1) {

@@ -113,6 +113,10 @@ typedef struct rtp_copy_link {
 // hal_sound_frame records (hal_malloc, 4 + size bytes); a queue owns its
 // frames and whoever removes one frees it with hal_free.
 
+// Far-off packets remembered while waiting for one to be continued: enough
+// for a real jump to be followed among dozens of strays per packet.
+#define RTP_ISTREAM_JUMP_CANDIDATES 64
+
 // Receive stream. The owner only calls the operations below; the fields are
 // read by tests and logs.
 typedef struct rtp_istream {
@@ -132,8 +136,21 @@ typedef struct rtp_istream {
     uint64_t dropped;
     uint64_t bad_seq;
     uint64_t unordered;
-    uint64_t samples; // received since the last restart
-    double jitter;    // seconds
+    uint64_t voice_frames; // frames of received voice handed out while playing
+    uint64_t samples;      // received since the last restart
+    double jitter;         // seconds
+    // A packet far off the sequence is followed only when a packet of its
+    // own sequence continues it: jump_next holds the sequence numbers (16
+    // bits) that would continue the latest far packets, jump_ts their
+    // timestamps, jump_count of them, the oldest overwritten at jump_at.
+    uint16_t jump_next[RTP_ISTREAM_JUMP_CANDIDATES];
+    uint32_t jump_ts[RTP_ISTREAM_JUMP_CANDIDATES];
+    // In probation also their payloads (owned), so the packet that began a
+    // confirmed sequence is played too.
+    uint8_t *jump_payload[RTP_ISTREAM_JUMP_CANDIDATES];
+    uint32_t jump_length[RTP_ISTREAM_JUMP_CANDIDATES];
+    uint32_t jump_count;
+    uint32_t jump_at;
     JitterBuffer *jb;
     list *ready;           // frames to hand out, in playing order
     list *history;         // frames handed out since the last jitter-buffer read

@@ -125,11 +125,15 @@ uint32_t voice_file_codec_of_path(const char *path)
     const char *name = strrchr(path, '/');
     name = name ? name + 1 : path;
     const char *dot = strrchr(name, '.');
-    if (!dot)
-        return 0;
-    if (strcasecmp(dot, ".evrc") == 0 || strcasecmp(dot, ".sevrc") == 0)
+    if (dot && (strcasecmp(dot, ".evrc") == 0 || strcasecmp(dot, ".sevrc") == 0))
         return HAL_PT_EVRC;
-    if (strcasecmp(dot, ".amr") == 0 || strcasecmp(dot, ".samr") == 0)
+    if (dot && (strcasecmp(dot, ".amr") == 0 || strcasecmp(dot, ".samr") == 0))
+        return HAL_PT_AMR;
+    // Any other name: the codec it mentions anywhere, EVRC first, as files
+    // renamed by hand or by a download keep the word but not the extension.
+    if (strstr(path, "evrc"))
+        return HAL_PT_EVRC;
+    if (strstr(path, "amr"))
         return HAL_PT_AMR;
     return 0;
 }
@@ -264,6 +268,7 @@ int voice_file_decode(list *frames, void *file_out, hal_log *log)
     evrc_decoder *evrc = NULL;
     void *amr = NULL;
     int result = 0;
+    int decoded_frames = 0;
     int16_t pcm[160];
     for (list_node *n = list_begin(frames); n && result == 0; n = list_next(n)) {
         const hal_sound_frame *f = (const hal_sound_frame *)list_data_get(n);
@@ -287,9 +292,11 @@ int voice_file_decode(list *frames, void *file_out, hal_log *log)
         }
         if (decoded && fwrite(pcm, sizeof(int16_t), 160, fp) != 160)
             result = -1;
+        else if (decoded)
+            decoded_frames++;
     }
     evrc_decoder_destroy(&evrc);
     if (amr)
         Decoder_Interface_exit(amr);
-    return result;
+    return result == 0 ? decoded_frames : result;
 }

@@ -39,8 +39,10 @@ typedef enum voice_file_kind {
 // Kind of len bytes of a file: a header needs all 32 bytes.
 voice_file_kind voice_file_kind_of(const uint8_t *data, size_t len);
 
-// The codec a path names by the extension of its last component: 103 for
-// ".evrc" and ".sevrc", 101 for ".amr" and ".samr", 0 for anything else.
+// The codec a path names: by the extension of its last component, 103 for
+// ".evrc" and ".sevrc", 101 for ".amr" and ".samr" (any case); for another
+// extension or none, 103 when the path holds "evrc" anywhere, else 101 when
+// it holds "amr"; else 0.
 uint32_t voice_file_codec_of_path(const char *path);
 
 // The 32-byte header: "KVMF", 00 01 00 18, time, 0, uid, 0, gid, 0, 2,
@@ -77,7 +79,8 @@ void voice_file_free_frames(list *frames);
 
 // Decodes the frames into raw 16-bit PCM appended to out (fopen'd by the
 // caller), with a decoder of its own: 160 samples per frame that decodes.
-// 0, or -1 when a decoder cannot be made or the output cannot be written.
+// The number of frames decoded (0 or more), or -1 when a decoder cannot be
+// made or the output cannot be written.
 int voice_file_decode(list *frames, void *file_out, hal_log *log);
 
 #ifdef __cplusplus

@@ -32,12 +32,16 @@ struct file_state {
 };
 
 // The one output file. Guarded by its own mutex: device threads and beeps
-// append to it.
+// append to it. It is open only while an output device is (or a beep is
+// written): once the last device closes the file is closed too, so an
+// unloaded engine holds no descriptor on it, and the next device appends to
+// it again (kept path and size, "r+b").
 struct file_sink {
     pthread_mutex_t mu = PTHREAD_MUTEX_INITIALIZER;
     FILE *fp = nullptr;
     char path[512] = {0};
     uint32_t data_bytes = 0;
+    bool resumable = false; // path and data_bytes describe a closed file of ours
 };
 
 // Process-wide state of the file backend (tests switch it between runs).
@@ -96,10 +100,27 @@ int sink_open_locked(const char *path)
         return 0;
     if (g_sink.fp && strcmp(g_sink.path, path) == 0)
         return 0;
+    bool ours = !g_sink.fp && g_sink.resumable && strcmp(g_sink.path, path) == 0;
+    if (ours) {
+        g_sink.fp = fopen(path, "r+b");
+        if (g_sink.fp) {
+            g_sink.resumable = false;
+            return 0;
+        }
+    }
+    g_sink.resumable = false;
     if (g_sink.fp)
         fclose(g_sink.fp);
     g_sink.fp = fopen(path, "wb");
     g_sink.data_bytes = 0;
+    if (!g_sink.fp && ours) {
+        // Our file went with its folder (a test's: the backend is chosen
+        // once per process). Playback is discarded, as it was into the
+        // removed file while it was held open, rather than failing every
+        // later device.
+        g_sink.resumable = true;
+        return 0;
+    }
     g_sink.path[0] = '\0';
     if (!g_sink.fp)
         return -1;
@@ -120,6 +141,21 @@ int sink_open(const char *path)
     int rc = sink_open_locked(path);
     pthread_mutex_unlock(&g_sink.mu);
     return rc;
+}
+
+// Closes the output file when no device is open; g_file.mu held, so no
+// device opens meanwhile. The file is complete on disk after every append.
+void sink_release_unused_locked()
+{
+    if (g_file.devs)
+        return;
+    pthread_mutex_lock(&g_sink.mu);
+    if (g_sink.fp) {
+        fclose(g_sink.fp);
+        g_sink.fp = nullptr;
+        g_sink.resumable = true;
+    }
+    pthread_mutex_unlock(&g_sink.mu);
 }
 
 // Appends samples and rewrites the two sizes, so the file is a valid WAV
@@ -259,17 +295,21 @@ int file_open(wave_dev *dev, int index)
     int rc = (f->opts.fail & fail) ? -1 : 0;
     if (rc == 0 && dir == WAVE_IN && f->opts.in_path[0])
         rc = load_input(f->opts.in_path, &f->in, &f->in_n);
+    // Opened and registered under one lock: a last device closing on another
+    // thread must not close the file between the two.
+    pthread_mutex_lock(&g_file.mu);
     if (rc == 0 && dir == WAVE_OUT)
         rc = sink_open(f->opts.out_path);
+    if (rc == 0) {
+        f->next = g_file.devs;
+        g_file.devs = f;
+    }
+    pthread_mutex_unlock(&g_file.mu);
     if (rc != 0) {
         free(f->in);
         free(f);
         return -1;
     }
-    pthread_mutex_lock(&g_file.mu);
-    f->next = g_file.devs;
-    g_file.devs = f;
-    pthread_mutex_unlock(&g_file.mu);
     wave_dev_set_impl(dev, f);
     return 0;
 }
@@ -286,6 +326,7 @@ void file_close(wave_dev *dev)
             break;
         }
     }
+    sink_release_unused_locked();
     pthread_mutex_unlock(&g_file.mu);
     free(f->in);
     free(f);
@@ -369,9 +410,15 @@ int file_beep(const int16_t *pcm, uint32_t frames)
     wave_file_opts o = current_opts();
     if (o.fail & WAVE_FAIL_NO_OUT_DEVICE)
         return -1;
-    if (sink_open(o.out_path) != 0)
+    pthread_mutex_lock(&g_file.mu);
+    int rc = sink_open(o.out_path);
+    pthread_mutex_unlock(&g_file.mu);
+    if (rc != 0)
         return -1;
     sink_append(pcm, frames);
+    pthread_mutex_lock(&g_file.mu);
+    sink_release_unused_locked();
+    pthread_mutex_unlock(&g_file.mu);
     if (o.pacing == WAVE_PACE_REALTIME) {
         struct timespec ts = {0, 0};
         wave_add_ns(&ts, wave_frames_ns(frames));
@@ -401,6 +448,7 @@ void wave_file_configure(const wave_file_opts *opts)
     g_sink.fp = nullptr;
     g_sink.path[0] = '\0';
     g_sink.data_bytes = 0;
+    g_sink.resumable = false;
     pthread_mutex_unlock(&g_sink.mu);
     g_writes = 0;
 }

@@ -27,6 +27,10 @@ struct ini_key {
 struct ini_section {
     char *name; // the key of the sections table
     hash *keys;
+    // Comments and lines the parser could not use, in file order: written
+    // back after the section's keys so a save loses none of them.
+    char **raw;
+    size_t raw_n;
 };
 
 bool is_ws(unsigned char c)
@@ -55,6 +59,9 @@ void free_section(ini_section *s)
     for (hash_node *n = hash_begin(s->keys); n; n = hash_next(n))
         free_key(static_cast<ini_key *>(hash_data_get(n)));
     hash_del(s->keys);
+    for (size_t i = 0; i < s->raw_n; i++)
+        free(s->raw[i]);
+    free(s->raw);
     free(s->name);
     free(s);
 }
@@ -74,6 +81,27 @@ void table_free(hash *sections)
     hash_del(sections);
 }
 
+// The named section, made empty when missing (*created tells); NULL when
+// memory runs out.
+ini_section *section_get(hash *sections, const char *section, bool *created)
+{
+    *created = false;
+    ini_section *sec = static_cast<ini_section *>(hash_access(sections, section));
+    if (sec)
+        return sec;
+    sec = static_cast<ini_section *>(calloc(1, sizeof(ini_section)));
+    if (sec) {
+        sec->name = strdup(section);
+        sec->keys = hash_new(NULL);
+    }
+    if (!sec || !sec->name || !sec->keys || hash_insert(sections, sec->name, sec) != HAL_OK) {
+        free_section(sec);
+        return NULL;
+    }
+    *created = true;
+    return sec;
+}
+
 // Copies first, then swaps the record in, so value may alias the old value.
 int table_replace(hash *sections, const char *section, const char *key, const char *value)
 {
@@ -86,20 +114,11 @@ int table_replace(hash *sections, const char *section, const char *key, const ch
         free_key(rec);
         return HAL_ENOMEM;
     }
-    ini_section *sec = static_cast<ini_section *>(hash_access(sections, section));
     bool created = false;
+    ini_section *sec = section_get(sections, section, &created);
     if (!sec) {
-        sec = static_cast<ini_section *>(calloc(1, sizeof(ini_section)));
-        if (sec) {
-            sec->name = strdup(section);
-            sec->keys = hash_new(NULL);
-        }
-        if (!sec || !sec->name || !sec->keys || hash_insert(sections, sec->name, sec) != HAL_OK) {
-            free_section(sec);
-            free_key(rec);
-            return HAL_ENOMEM;
-        }
-        created = true;
+        free_key(rec);
+        return HAL_ENOMEM;
     }
     ini_key *old = static_cast<ini_key *>(hash_remove(sec->keys, key));
     if (hash_insert(sec->keys, rec->key, rec) != HAL_OK) {
@@ -115,6 +134,41 @@ int table_replace(hash *sections, const char *section, const char *key, const ch
     }
     free_key(old);
     return HAL_OK;
+}
+
+// Keeps a line the store has no key for, to be written back by a save.
+int table_add_raw(hash *sections, const char *section, const char *line)
+{
+    bool created = false;
+    ini_section *sec = section_get(sections, section, &created);
+    if (!sec)
+        return HAL_ENOMEM;
+    char *copy = strdup(line);
+    char **grown =
+        copy ? static_cast<char **>(realloc(sec->raw, (sec->raw_n + 1) * sizeof(char *))) : NULL;
+    if (!grown) {
+        free(copy);
+        if (created) {
+            hash_remove(sections, sec->name);
+            free_section(sec);
+        }
+        return HAL_ENOMEM;
+    }
+    sec->raw = grown;
+    sec->raw[sec->raw_n++] = copy;
+    return HAL_OK;
+}
+
+// A value the file could carry and a reader could hold; logs a refusal
+// (never the value itself, which may be a password).
+bool value_fits(hal_log *log, const char *section, const char *key, const char *value)
+{
+    size_t n = strlen(value);
+    if (n <= HAL_INI_VALUE_MAX)
+        return true;
+    hal_log_output(log, HAL_LOG_ERROR, kTag, "[%s] %s: a value of %zu bytes is refused", section,
+                   key, n);
+    return false;
 }
 
 void strip_trailing(char *s)
@@ -155,6 +209,7 @@ char *dup_range(const char *p, size_t n)
 }
 
 struct Parser {
+    hal_log *log;
     hash *sections;
     hal_ini_load_fn fn;
     void *arg;
@@ -174,8 +229,20 @@ bool set_text(char **slot, const char *p, size_t n)
     return true;
 }
 
-void store(Parser *ps, const char *key, const char *value)
+void keep_raw(Parser *ps, const char *line)
 {
+    if (table_add_raw(ps->sections, ps->section, line) != HAL_OK)
+        ps->failed = true;
+}
+
+// An over-long value is not stored: its whole line (raw) is kept instead, so
+// the next save writes it back as it was.
+void store(Parser *ps, const char *key, const char *value, const char *raw)
+{
+    if (!value_fits(ps->log, ps->section, key, value)) {
+        keep_raw(ps, raw);
+        return;
+    }
     if (table_replace(ps->sections, ps->section, key, value) != HAL_OK) {
         ps->failed = true;
         return;
@@ -191,12 +258,15 @@ void parse_line(Parser *ps, char *line, int lineno)
     strip_trailing(line);
     char *p = skip_leading(line);
     bool indented = p != line;
-    if (*p == ';' || *p == '#')
+    if (*p == ';' || *p == '#') {
+        keep_raw(ps, p);
         return;
+    }
     // An indented line after a key continues that key's value (an indented
-    // "[x]" included), comments and all.
+    // "[x]" included), comments and all. Kept raw, it keeps its indent so it
+    // stays a continuation when written back.
     if (ps->key && *p && indented) {
-        store(ps, ps->key, p);
+        store(ps, ps->key, p, line);
         return;
     }
     if (*p == '[') {
@@ -204,6 +274,7 @@ void parse_line(Parser *ps, char *line, int lineno)
         if (!close) {
             if (!ps->malformed)
                 ps->malformed = lineno;
+            keep_raw(ps, p);
             return;
         }
         if (!set_text(&ps->section, p + 1, static_cast<size_t>(close - (p + 1))))
@@ -220,6 +291,14 @@ void parse_line(Parser *ps, char *line, int lineno)
     if (!sep) {
         if (!ps->malformed)
             ps->malformed = lineno;
+        keep_raw(ps, p);
+        return;
+    }
+    // Only a line longer than the longest value can hold one; the pair is
+    // cut up below, so its text is kept first.
+    char *whole = strlen(p) > HAL_INI_VALUE_MAX ? strdup(p) : NULL;
+    if (strlen(p) > HAL_INI_VALUE_MAX && !whole) {
+        ps->failed = true;
         return;
     }
     *sep = '\0';
@@ -232,11 +311,11 @@ void parse_line(Parser *ps, char *line, int lineno)
         }
     }
     strip_trailing(value);
-    if (!set_text(&ps->key, p, strlen(p))) {
+    if (!set_text(&ps->key, p, strlen(p)))
         ps->failed = true;
-        return;
-    }
-    store(ps, p, value);
+    else
+        store(ps, p, value, whole);
+    free(whole);
 }
 
 std::atomic<unsigned> g_tmp_counter{0}; // unique temp names within the process
@@ -315,7 +394,7 @@ int hal_ini_load(hal_ini *ini, hal_ini_load_fn fn, void *arg)
     hal_file *file = hal_file_new();
     // The old contents stay until the new file is fully read: a file that
     // cannot be read must not wipe the settings a later save would write.
-    Parser ps = {hash_new(NULL), fn, arg, strdup(""), NULL, 0, false};
+    Parser ps = {ini->log, hash_new(NULL), fn, arg, strdup(""), NULL, 0, false};
     if (file && ps.sections && ps.section && hal_file_open(file, ini->path, "rb") == 0) {
         char *line = NULL;
         size_t cap = 0;
@@ -355,11 +434,18 @@ const char *hal_ini_find(hal_ini *ini, const char *section, const char *key)
     return rec ? rec->value : NULL;
 }
 
-int hal_ini_replace(hal_ini *ini, const char *section, const char *key, const char *value)
+int hal_ini_check(hal_ini *ini, const char *section, const char *key, const char *value)
 {
     if (!ini || !section || !key || !value)
         return HAL_ERR;
     if (has_line_break(section) || has_line_break(key) || has_line_break(value))
+        return HAL_ERR;
+    return value_fits(ini->log, section, key, value) ? HAL_OK : HAL_ERR;
+}
+
+int hal_ini_replace(hal_ini *ini, const char *section, const char *key, const char *value)
+{
+    if (hal_ini_check(ini, section, key, value) != HAL_OK)
         return HAL_ERR;
     return table_replace(ini->sections, section, key, value);
 }
@@ -372,7 +458,8 @@ int hal_ini_remove(hal_ini *ini, const char *section, const char *key)
     if (!sec)
         return HAL_OK;
     free_key(static_cast<ini_key *>(hash_remove(sec->keys, key)));
-    if (hash_count(sec->keys) == 0) {
+    // A section that still holds comments stays, so they are not lost.
+    if (hash_count(sec->keys) == 0 && sec->raw_n == 0) {
         hash_remove(ini->sections, sec->name);
         free_section(sec);
     }
@@ -390,10 +477,29 @@ static bool write_table(hal_file *file, hash *sections)
             if (hal_file_fprintf(file, "%s = %s\n", rec->key, rec->value) < 0)
                 return false;
         }
+        for (size_t i = 0; i < sec->raw_n; i++) {
+            if (hal_file_fprintf(file, "%s\n", sec->raw[i]) < 0)
+                return false;
+        }
         if (hal_file_fprintf(file, "\n") < 0)
             return false;
     }
     return true;
+}
+
+// A non-empty value under a key whose name holds "password" (any letter
+// case): such a file is for its owner's eyes only.
+static bool holds_password(hash *sections)
+{
+    for (hash_node *s = hash_begin(sections); s; s = hash_next(s)) {
+        ini_section *sec = static_cast<ini_section *>(hash_data_get(s));
+        for (hash_node *k = hash_begin(sec->keys); k; k = hash_next(k)) {
+            ini_key *rec = static_cast<ini_key *>(hash_data_get(k));
+            if (rec->value[0] != '\0' && strcasestr(rec->key, "password"))
+                return true;
+        }
+    }
+    return false;
 }
 
 // Makes the rename itself durable.
@@ -420,17 +526,34 @@ int hal_ini_save(hal_ini *ini)
     hal_file *file = hal_file_new();
     bool ok = false;
     bool created = false;
+    const bool secret = holds_password(ini->sections);
     if (tmp && file) {
         snprintf(tmp, n, "%s.%ld.%u.tmp", ini->path, static_cast<long>(getpid()),
                  g_tmp_counter.fetch_add(1));
-        created = hal_file_open(file, tmp, "wx") == 0;
+        // A password's file is created owner-only before a byte is in it.
+        const int made = open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, secret ? 0600 : 0666);
+        if (made >= 0) {
+            close(made);
+            created = hal_file_open(file, tmp, "r+") == 0;
+            if (!created)
+                unlink(tmp);
+        }
     }
     if (created) {
         int fd = hal_file_get_handle(file);
-        // Keep the permissions of the file being replaced.
+        // Keep the permissions of the file being replaced, except that a
+        // password is never left readable by its group or others.
         struct stat st;
-        if (stat(ini->path, &st) == 0)
-            (void)fchmod(fd, st.st_mode & 07777);
+        if (stat(ini->path, &st) == 0) {
+            mode_t mode = st.st_mode & 07777;
+            if (secret && (mode & 077) != 0) {
+                hal_log_output(ini->log, HAL_LOG_WARN, kTag,
+                               "%s holds a password: mode %03o narrowed to 600", ini->path,
+                               static_cast<unsigned>(mode));
+                mode = 0600;
+            }
+            (void)fchmod(fd, mode);
+        }
         ok = write_table(file, ini->sections) && hal_file_flush(file) == 0 && fsync(fd) == 0;
         hal_file_close(file);
         if (ok)

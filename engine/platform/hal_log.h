@@ -13,6 +13,10 @@ typedef struct hal_log hal_log;
 
 // Priorities; 1 and 2 print as "VERBOSE".
 enum {
+    // Lines of the 20 ms voice path (one per frame, hundreds a second while
+    // talking): below every threshold that can be set, so they never cost a
+    // write; a developer tracing audio raises them by hand.
+    HAL_LOG_FRAME = 1,
     HAL_LOG_VERBOSE = 2,
     HAL_LOG_DEBUG = 3,
     HAL_LOG_INFO = 4,

@@ -208,10 +208,9 @@ uint32_t etpacket_unpack(const etpacket *codec, const uint8_t *bytes, size_t cou
     uint64_t name_field = get_be16(bytes + 4);
     if (name_field < 2)
         return ETPACKET_MALFORMED;
-    // Header, name and checksum must be buffered before the frame can be
-    // judged: a length too small for its own name is malformed only then.
-    if (count < name_field + 10)
-        return 0;
+    // The whole frame is buffered here, so a name that does not fit in it is
+    // malformed now: waiting for bytes beyond the frame would hold every later
+    // frame behind this one.
     if (total < name_field + 10 || bytes[5 + name_field] != 0)
         return ETPACKET_MALFORMED;
 

@@ -79,8 +79,9 @@ int md5_hex_string(const char *text, char out[33])
 
 const char *util_get_os_name(void)
 {
-    // The server knows only Windows names; it is told none here.
-    return NULL;
+    // The server's table names Windows releases only; any other system is
+    // reported by the table's own fallback name rather than left out.
+    return "unknown system";
 }
 
 int post_util_login(lirko_t *engine, const char *account, const char *password, int password_hashed,

@@ -26,6 +26,45 @@ TempCwd::TempCwd() : old_(fs::current_path().string())
     fs::current_path(dir_);
 }
 
+int open_fds_to(const std::string &path)
+{
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(fs::absolute(path), ec);
+    int n = 0;
+    for (const auto &entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code link_ec;
+        if (fs::read_symlink(entry.path(), link_ec) == target)
+            n++;
+    }
+    return n;
+}
+
+UnwritableFolder::UnwritableFolder(std::string dir)
+    : dir_(std::move(dir)), mode_(static_cast<unsigned>(fs::status(dir_).permissions()))
+{
+    fs::permissions(dir_, fs::perms(0555));
+    if (geteuid() != 0)
+        return;
+    std::error_code ec;
+    fs::rename(dir_, dir_ + ".aside", ec);
+    moved_ = !ec;
+    EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
+    if (moved_) {
+        EXPECT_TRUE(write_file(dir_, "")) << dir_;
+    }
+}
+
+UnwritableFolder::~UnwritableFolder()
+{
+    std::error_code ec;
+    if (moved_) {
+        fs::remove(dir_, ec);
+        fs::rename(dir_ + ".aside", dir_, ec);
+        EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
+    }
+    fs::permissions(dir_, fs::perms(mode_), ec);
+}
+
 TempCwd::~TempCwd()
 {
     std::error_code ec;

@@ -33,6 +33,27 @@ class TempCwd
     std::string dir_;
 };
 
+// Makes a folder impossible to write into for the object's lifetime: its
+// mode becomes 0555, and, for root (whom modes do not stop), the folder is
+// moved aside and a plain file takes its name, so nothing can be created
+// under that path. The folder comes back as it was.
+class UnwritableFolder
+{
+  public:
+    explicit UnwritableFolder(std::string dir);
+    ~UnwritableFolder();
+    UnwritableFolder(const UnwritableFolder &) = delete;
+    UnwritableFolder &operator=(const UnwritableFolder &) = delete;
+
+  private:
+    std::string dir_;
+    unsigned mode_;
+    bool moved_ = false;
+};
+
+// How many of the process's open descriptors refer to the file at path.
+int open_fds_to(const std::string &path);
+
 // Absolute path under the shared reference data folder (../shared/data); a
 // test fails with the path named when the folder or the file is missing.
 std::string shared_data(const std::string &relative);

@@ -30,6 +30,8 @@ static std::atomic<bool> g_ever_online{false};
 static std::atomic<bool> g_refused{false};
 static std::atomic<bool> g_no_server_said{false};
 static std::atomic<int> g_last_error{0};
+// State 2 was reported: a login is under way whatever the call returned.
+static std::atomic<bool> g_logging_in{false};
 
 static void on_signal(int)
 {
@@ -126,6 +128,9 @@ static bool no_server_code(int code)
 static void on_status(LIRKO_ONLINE_STATUS state)
 {
     g_state = state;
+    if (state == LIRKO_STATUS_LOGGING_IN) {
+        g_logging_in = true;
+    }
     if (state == LIRKO_STATUS_ONLINE) {
         g_ever_online = true;
     }
@@ -292,6 +297,12 @@ int main(int argc, char **argv)
     g_login_started = true;
     int ret = o.account.empty() ? lirko_win_loginWithSaved()
                                 : lirko_win_login(o.account.c_str(), o.password.c_str(), o.role);
+    // A saved-account login that starts returns -1 too: what tells is the
+    // status callback, whose state 2 comes before the call returns (or state
+    // 3 when the engine was online already).
+    if (ret != 0 && (g_logging_in || g_state == LIRKO_STATUS_ONLINE)) {
+        ret = 0;
+    }
     if (ret != 0) {
         fprintf(stderr, "lirko_cli: the login could not start (%d)%s\n", ret,
                 o.account.empty() ? ": no saved account; give --account and --password" : "");

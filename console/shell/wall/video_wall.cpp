@@ -200,6 +200,9 @@ void VideoWall::InitVideoWidget(int channelnum, const QStringList &urllist)
         // The grid settles its tiles later than they open: bars follow them.
         e->tile->installEventFilter(this);
         e->muted = true;
+        // Made while a speaker holds the wall quiet: the speaker's end leaves
+        // it as it is now, not as a window the dispatcher turned up.
+        e->savedMuted = e->muted;
         e->index = i;
         e->url = urllist.value(i); // fewer URLs than channels: empty URLs
         e->tile->setUrl(e->url);
@@ -225,11 +228,21 @@ void VideoWall::UnInitVideoWidget()
     m_PullWigetVector.clear();
 }
 
+bool VideoWall::inGrid(const PullWidgetEntry *e) const
+{
+    return m_pullMainWidget && m_pullMainWidget->placed(e->tile);
+}
+
 int VideoWall::openvideowidget()
 {
     for (PullWidgetEntry *e : qAsConst(m_PullWigetVector)) {
         if (e->url.isEmpty())
             continue;
+        if (!inGrid(e)) {
+            // Shown, it would sit outside the grid over the other tiles.
+            qWarning() << "VideoWall::openvideowidget: no cell for" << e->url;
+            continue;
+        }
         e->tile->show();
         // The bar goes over its tile at once, not only after the wall moves.
         e->top->resize(e->tile->width(), e->top->barHeight());
@@ -237,8 +250,12 @@ int VideoWall::openvideowidget()
         e->top->move(e->tile->mapToGlobal(QPoint(0, 0)));
         e->top->show();
         e->pulling = true;
-        if (m_pAvVistrel)
+        if (m_pAvVistrel) {
             m_pAvVistrel->StartPullRtmpStream(handle(e->tile), utf8(e->url));
+            // A speaker holds the wall quiet: a window opened meanwhile too.
+            if (m_muteSaved)
+                m_pAvVistrel->SetPullStreamMute(utf8(e->url), true);
+        }
         e->tile->show();
     }
     return 0;
@@ -255,7 +272,7 @@ int VideoWall::openwidgetindex(const QString &url, bool isStrongPull, const QStr
     }
     PullWidgetEntry *e = nullptr;
     for (PullWidgetEntry *c : qAsConst(m_PullWigetVector)) {
-        if (!c->pulling) {
+        if (!c->pulling && inGrid(c)) {
             e = c;
             break;
         }
@@ -284,6 +301,8 @@ int VideoWall::openwidgetindex(const QString &url, bool isStrongPull, const QStr
     e->bottom->picker()->fillItems(size);
 
     e->muted = true;
+    if (m_muteSaved)
+        e->savedMuted = true; // opened muted while a speaker is on
     // Each timer shows its own entry's bar, and dies with the bar; an entry
     // closed meanwhile keeps its bar hidden.
     widgetTop *top = e->top;
@@ -435,7 +454,10 @@ void VideoWall::onVideoFullscreenEvent(const QString &url)
     }
     if (!target)
         return;
-    target->tile->fullScreenVideo(m_PullWigetVector.size());
+    // The grid's layout, which differs from the table's size when the page
+    // added tiles to a layout.
+    target->tile->fullScreenVideo(m_pullMainWidget ? m_pullMainWidget->gridCount()
+                                                   : m_PullWigetVector.size());
     const bool full = target->tile->isFullScreenTile();
     if (m_pullMainWidget)
         m_pullMainWidget->setFullScreenTile(full);
@@ -617,7 +639,8 @@ void VideoWall::onSwitchPushPull()
 void VideoWall::onSingelCloseClicked()
 {
     if (!m_singleCallActive) {
-        qDebug() << "VideoWall::onSingelCloseClicked: call not active" << m_singleCallActive;
+        qWarning() << "VideoWall::onSingelCloseClicked: stop ignored, no call active"
+                   << m_singleCallActive;
         return;
     }
     m_singleCallActive = false;
@@ -633,10 +656,13 @@ void VideoWall::onSingelCloseClicked()
 void VideoWall::onStopVideoSingel(const QString &pushurl, const QString &pullUrl)
 {
     // The page stops a call 2000 ms after asking: by then a newer call may
-    // be running, which this stop must leave alone.
-    if (!m_singleCallWindow || m_singleCallWindow->pushUrl != pushurl ||
-        m_singleCallWindow->pullUrl != pullUrl) {
-        qDebug() << "VideoWall::onStopVideoSingel: not the active call" << pushurl << pullUrl;
+    // be running, which a stop naming the old call's URLs must leave alone.
+    // A stop that names no URLs ends whatever call runs.
+    if (m_singleCallWindow && !pushurl.isEmpty() && !pullUrl.isEmpty() &&
+        (m_singleCallWindow->pushUrl != pushurl || m_singleCallWindow->pullUrl != pullUrl)) {
+        qWarning() << "VideoWall::onStopVideoSingel: stop ignored, the running call is"
+                   << m_singleCallWindow->pushUrl << m_singleCallWindow->pullUrl << "not" << pushurl
+                   << pullUrl;
         return;
     }
     onSingelCloseClicked();

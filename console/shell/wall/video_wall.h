@@ -122,6 +122,8 @@ class VideoWall : public QObject, public VideoCallHost
 
   private:
     void nudgeContainer();
+    // The entry's tile has a cell of the grid.
+    bool inGrid(const PullWidgetEntry *e) const;
     void placeEntryBars(PullWidgetEntry *e);
     void closeEntry(PullWidgetEntry *e, bool tellPage);
     void endSingleCallStreams();

@@ -15,10 +15,13 @@
 #include "sessionset.h"
 #include "voice_file.h"
 
+#include <atomic>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 static const char *TAG = "record";
 
@@ -407,19 +410,35 @@ int lirko_audio_coded_to_pcm(lirko_t *engine, const char *in_path, const char *o
         return -2;
     list *frames = NULL;
     int r = load_frames(b, in_path, "lirko_audio_coded_to_pcm", &frames);
-    if (!frames)
+    // A file that is cut short or holds nothing to decode gives no output
+    // at all: a caller must never take part of a recording, or an empty
+    // one, for the whole of it.
+    if (r != 0 || list_count(frames) == 0) {
+        free_frame_list(&frames);
         return r == -2 ? -2 : -1;
-    FILE *out = fopen(out_path, "wb+");
+    }
+    // Written under a name of its own and renamed into place only when
+    // complete, so a failure leaves no output file behind.
+    char tmp[PATH_MAX];
+    static std::atomic<unsigned> counter{0};
+    int n =
+        snprintf(tmp, sizeof(tmp), "%s.%ld.%u.tmp", out_path, (long)getpid(), counter.fetch_add(1));
+    FILE *out = n > 0 && (size_t)n < sizeof(tmp) ? fopen(tmp, "wbx") : NULL;
     if (!out) {
+        RLOG(b, HAL_LOG_ERROR, "lirko_audio_coded_to_pcm cannot create %s", out_path);
         free_frame_list(&frames);
         return -1;
     }
-    if (voice_file_decode(frames, out, b->log) != 0)
-        r = -1;
-    if (fclose(out) != 0)
-        r = -1;
+    int decoded = voice_file_decode(frames, out, b->log);
     free_frame_list(&frames);
-    return r;
+    bool ok = fclose(out) == 0 && decoded > 0;
+    if (ok && rename(tmp, out_path) != 0) {
+        RLOG(b, HAL_LOG_ERROR, "lirko_audio_coded_to_pcm cannot write %s", out_path);
+        ok = false;
+    }
+    if (!ok)
+        (void)unlink(tmp);
+    return ok ? 0 : -1;
 }
 
 void lirko_voice_file_shutdown(broadcast_t *b)

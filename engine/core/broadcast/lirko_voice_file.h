@@ -29,11 +29,13 @@ int lirko_start_record(lirko_t *engine, const char *dir, char *out, size_t out_s
 // once when nothing records). 0, or -1 (cb not kept) when too many stops
 // wait.
 int lirko_stop_record(lirko_t *engine, broadcast_stop_cb cb, void *arg);
-// 0 playing, -1 refused or unreadable, -2 when the name's extension is
-// neither codec's.
+// 0 playing, -1 refused, unreadable or holding no frame, -2 when the name
+// says neither codec (voice_file_codec_of_path).
 int lirko_record_play_audio(lirko_t *engine, const char *path);
 int lirko_record_stop_play_audio(lirko_t *engine);
-// 0, -1 or -2 as playing; the frames cut before a fault are converted.
+// 0, -1 or -2 as playing. -1 also when the file cannot be cut whole or no
+// frame decodes; the output appears only complete, by a rename, so a
+// failure leaves no output file (an older one stays as it was).
 int lirko_audio_coded_to_pcm(lirko_t *engine, const char *in_path, const char *out_path);
 // 1 encrypted, 2 header with another payload type, 3 no header.
 int is_encrypt_file(lirko_t *engine, const uint8_t *data, size_t len);

@@ -62,6 +62,15 @@ void lirko_send_set_encryp_time_cb(hal_looper *looper, double, void *arg)
     LIRKO_NOTIFY_NO_DATA(engine, on_send_encryp_timeout);
 }
 
+void lirko_cancel_reply_timers(lirko_t *engine)
+{
+    if (!engine || !engine->looper)
+        return;
+    hal_looper_cancel_timer(engine->looper, lirko_send_invite_time_cb, engine);
+    hal_looper_cancel_timer(engine->looper, lirko_send_response_invite_time_cb, engine);
+    hal_looper_cancel_timer(engine->looper, lirko_send_set_encryp_time_cb, engine);
+}
+
 // --- handlers -------------------------------------------------------------------
 
 HANDLER(on_recv_leave_group_ack)

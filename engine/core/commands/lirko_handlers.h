@@ -49,6 +49,10 @@ int lirko_set_pending_password(lirko_t *engine, const char *password);
 void lirko_send_invite_time_cb(hal_looper *looper, double now, void *engine);
 void lirko_send_response_invite_time_cb(hal_looper *looper, double now, void *engine);
 void lirko_send_set_encryp_time_cb(hal_looper *looper, double now, void *engine);
+// Withdraws the three reply timers above: after a logout or during an unload
+// no answer is awaited any more. (A broken link keeps them: their time-out is
+// how the application learns the request was lost.)
+void lirko_cancel_reply_timers(lirko_t *engine);
 
 #ifdef __cplusplus
 }

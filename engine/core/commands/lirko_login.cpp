@@ -13,6 +13,7 @@
 #include "post_util.h"
 #include "ptt_push.pb-c.h"
 #include "ptt_rr.pb-c.h"
+#include "session.h"
 #include "sessionset.h"
 
 #include <stdlib.h>
@@ -24,7 +25,17 @@ static const char *TAG = "lirko";
 #define LOGIN_ACK_TIMEOUT 3.0
 #define LOGOUT_ACK_TIMEOUT 1.0
 
-int lirko_login(lirko_t *engine, const char *account, const char *password, uint32_t role)
+// A talk cannot wait out the reconnect retries: the user holds the talk key
+// while voice goes nowhere.
+static int engine_is_talking(void *arg)
+{
+    lirko_t *engine = (lirko_t *)arg;
+    return session_is_talking(sessionset_current(engine->sessionset));
+}
+
+// started: what a call that starts a connection attempt returns.
+static int login_common(lirko_t *engine, const char *account, const char *password, uint32_t role,
+                        int started)
 {
     if (!engine || !account || !password) {
         return -1;
@@ -78,9 +89,15 @@ int lirko_login(lirko_t *engine, const char *account, const char *password, uint
     lirko_notify_online_status(engine, LIRKO_STATUS_LOGGING_IN);
     connection_shutdown(conn);
     connection_set_status_listener(conn, lirko_on_connection_status, engine);
+    connection_set_urgency(conn, engine_is_talking, engine);
     connection_startup(conn);
     // A login was started; its outcome arrives through the listener slots.
-    return 0;
+    return started;
+}
+
+int lirko_login(lirko_t *engine, const char *account, const char *password, uint32_t role)
+{
+    return login_common(engine, account, password, role, 0);
 }
 
 int lirko_login_by_saved(lirko_t *engine)
@@ -108,7 +125,10 @@ int lirko_login_by_saved(lirko_t *engine)
     engine->password_encrypted = (uint8_t)(encrypted ? atoi(encrypted) : 0);
     hal_log_output(log, HAL_LOG_ERROR, TAG, "%s password is encrypt:%d", "lirko_login_by_saved",
                    (int)engine->password_encrypted);
-    return lirko_login(engine, user, password, (uint32_t)(role ? atoi(role) : 0));
+    // A started login gives -1 here, as the saved-account export has always
+    // been documented to: its caller judges the outcome by the status
+    // callback (state 2 arrives at once).
+    return login_common(engine, user, password, (uint32_t)(role ? atoi(role) : 0), -1);
 }
 
 // Re-login with the credentials the connection keeps (after a connect).
@@ -230,6 +250,9 @@ int lirko_logout(lirko_t *engine)
     connection_t *conn = engine->connection;
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "%s,s:%d", "lirko_logout",
                    conn ? (int)conn->status : -1);
+    // The user is leaving: a reply still awaited must not time out into the
+    // next login.
+    lirko_cancel_reply_timers(engine);
     if (connection_is_connected(conn)) {
         Ptt__Rr__Logout logout = PTT__RR__LOGOUT__INIT;
         connection_send_msg_with_expect(conn, &logout.base, "ptt.rr.LogoutAck", LOGOUT_ACK_TIMEOUT,
@@ -243,6 +266,7 @@ int lirko_logout(lirko_t *engine)
 
 static void end_session(lirko_t *engine)
 {
+    lirko_cancel_reply_timers(engine);
     engine->last_gid = 0;
     sessionset_set_last_gid(engine->sessionset, 0);
     lirko_cancel_member_query(engine);

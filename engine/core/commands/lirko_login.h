@@ -20,7 +20,8 @@ typedef struct connection_t connection_t;
 // a NULL or empty account, a login already under way, or a failed send.
 int lirko_login(lirko_t *engine, const char *account, const char *password, uint32_t role);
 // Logs in with [account] user, password, role and encrypted; -1 when no
-// account or password is saved.
+// account or password is saved, and also when a connection attempt was
+// started (state 2 has then been reported): the status callback tells.
 int lirko_login_by_saved(lirko_t *engine);
 // Sends Logout (when connected) and ends the session when its answer, or
 // its time-out, arrives; at once when not connected. 0.

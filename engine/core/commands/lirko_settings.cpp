@@ -34,8 +34,8 @@ static int save_setting(lirko_t *engine, const char *fn, const char *section, co
     if (!ini)
         return -1;
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "%s begin", fn);
-    if (value)
-        hal_ini_replace(ini, section, key, value);
+    if (value && hal_ini_replace(ini, section, key, value) != 0)
+        return -1;
     return save(ini);
 }
 
@@ -52,15 +52,17 @@ int lirko_save_account(lirko_t *engine, const char *account, const char *passwor
     if (!ini)
         return -1;
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "lirko_save_account begin");
-    if (account)
-        hal_ini_replace(ini, "account", "user", account);
-    if (password)
-        hal_ini_replace(ini, "account", "password", password);
-    if (role >= 0) {
-        char text[16];
-        snprintf(text, sizeof(text), "%d", role);
-        hal_ini_replace(ini, "account", "role", text);
-    }
+    char text[16];
+    snprintf(text, sizeof(text), "%d", role);
+    // All or nothing: a refused value leaves the store and the file as they
+    // were.
+    if ((account && hal_ini_check(ini, "account", "user", account) != 0) ||
+        (password && hal_ini_check(ini, "account", "password", password) != 0))
+        return -1;
+    if ((account && hal_ini_replace(ini, "account", "user", account) != 0) ||
+        (password && hal_ini_replace(ini, "account", "password", password) != 0) ||
+        (role >= 0 && hal_ini_replace(ini, "account", "role", text) != 0))
+        return -1;
     return save(ini);
 }
 
@@ -164,6 +166,9 @@ int lirko_write_ini(lirko_t *engine, const char *section, const char *key, const
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "%s ", "lirko_write_ini");
     hal_ini_load(ini, NULL, NULL);
     int rc = hal_ini_replace(ini, section, key, value);
+    // A refused value changes nothing: the file stays as it was.
+    if (rc != 0)
+        return rc;
     hal_ini_save(ini);
     hal_looper_event ev = {};
     ev.name = (char *)"hal.ini.changed";

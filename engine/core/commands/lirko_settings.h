@@ -13,7 +13,8 @@ extern "C" {
 typedef struct lirko_t lirko_t;
 
 // A NULL text leaves its key unchanged (the file is still saved); a role
-// below 0 keeps the stored role. The save result.
+// below 0 keeps the stored role. The save result; -1 without storing or
+// saving anything when a value is refused (hal_ini_replace).
 int lirko_save_account(lirko_t *engine, const char *account, const char *password, int role);
 int lirko_clear_saved_account(lirko_t *engine);
 int lirko_has_saved_account(lirko_t *engine);
@@ -36,7 +37,7 @@ int lirko_is_located(lirko_t *engine);
 // seen (and values held only in memory are lost).
 const char *lirko_read_ini(lirko_t *engine, const char *section, const char *key);
 // Reloads, replaces the key, saves, then posts "hal.ini.changed". The replace
-// result.
+// result; a refused value is neither saved nor announced.
 int lirko_write_ini(lirko_t *engine, const char *section, const char *key, const char *value);
 
 #ifdef __cplusplus

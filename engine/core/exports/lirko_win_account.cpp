@@ -36,8 +36,7 @@ int lirko_win_saveAccount(const char *account, const char *password, int role)
         [](lirko_t *engine, void *arg) {
             const account_args *a = (const account_args *)arg;
             hal_log_output(engine->log, HAL_LOG_VERBOSE, LIRKO_WIN_TAG, "account:%s", a->account);
-            (void)lirko_save_account(engine, a->account, a->password, a->role);
-            return 0;
+            return lirko_save_account(engine, a->account, a->password, a->role) == 0 ? 0 : -1;
         },
         &args, -1);
 }
@@ -45,10 +44,7 @@ int lirko_win_saveAccount(const char *account, const char *password, int role)
 int lirko_win_clearAccount(void)
 {
     return lirko_win_run(
-        [](lirko_t *engine, void *) {
-            (void)lirko_clear_saved_account(engine);
-            return 0;
-        },
+        [](lirko_t *engine, void *) { return lirko_clear_saved_account(engine) == 0 ? 0 : -1; },
         NULL, -1);
 }
 

@@ -174,6 +174,14 @@ void connection_set_status_listener(connection_t *conn, connection_status_fn fn,
     }
 }
 
+void connection_set_urgency(connection_t *conn, connection_urgent_fn fn, void *arg)
+{
+    if (conn) {
+        conn->urgent_fn = fn;
+        conn->urgent_arg = arg;
+    }
+}
+
 static void connection_notify_caller(connection_t *conn, uint32_t status)
 {
     hal_log_output(conn_log(conn), HAL_LOG_VERBOSE, TAG,
@@ -395,6 +403,11 @@ static void connection_on_socket_connect_cb(hal_sock *sock, void *data, int err)
 static void connection_link_failed(connection_t *conn)
 {
     connection_close(conn);
+    if (conn->urgent_fn && conn->urgent_fn(conn->urgent_arg)) {
+        hal_log_output(conn_log(conn), HAL_LOG_ERROR, TAG,
+                       "link lost while it cannot wait for the retries: reported now");
+        conn->retry_count = 3;
+    }
     connection_restart(conn);
 }
 
@@ -428,6 +441,38 @@ static int check_recv_buffer(connection_t *conn)
     return 0;
 }
 
+void connection_buffer_capacity(const connection_t *conn, size_t *recv_capacity,
+                                size_t *send_capacity)
+{
+    if (recv_capacity) {
+        *recv_capacity = conn ? conn->recv_capacity : 0;
+    }
+    if (send_capacity) {
+        *send_capacity = conn ? conn->send_capacity : 0;
+    }
+}
+
+// Gives back the memory of a buffer grown by a burst once what it holds fits
+// in the size kept between bursts (never below its starting size).
+static void shrink_buffer(uint8_t **data, size_t *capacity, size_t used, size_t floor)
+{
+    if (*capacity <= CONNECTION_KEEP_BUFFER || used > CONNECTION_KEEP_BUFFER) {
+        return;
+    }
+    size_t target = floor;
+    while (target < used) {
+        target *= 2;
+    }
+    if (target > CONNECTION_KEEP_BUFFER) {
+        target = CONNECTION_KEEP_BUFFER;
+    }
+    uint8_t *smaller = (uint8_t *)realloc(*data, target);
+    if (smaller) {
+        *data = smaller;
+        *capacity = target;
+    }
+}
+
 // Drops the first n bytes of the receive buffer.
 static void consume_recv(connection_t *conn, size_t n)
 {
@@ -436,10 +481,12 @@ static void consume_recv(connection_t *conn, size_t n)
     }
     if (n >= conn->recv_buffer_size) {
         conn->recv_buffer_size = 0;
-        return;
+    } else {
+        memmove(conn->recv_data, conn->recv_data + n, conn->recv_buffer_size - n);
+        conn->recv_buffer_size -= n;
     }
-    memmove(conn->recv_data, conn->recv_data + n, conn->recv_buffer_size - n);
-    conn->recv_buffer_size -= n;
+    shrink_buffer(&conn->recv_data, &conn->recv_capacity, conn->recv_buffer_size,
+                  TCP_RECV_BUFFER_SIZE);
 }
 
 // Hands every complete frame in the buffer to the dispatcher. Stops when the
@@ -590,6 +637,7 @@ static int connection_flush(connection_t *conn)
         return 0;
     }
     conn->send_length = 0;
+    shrink_buffer(&conn->send_data, &conn->send_capacity, 0, TCP_SEND_BUFFER_SIZE);
     if (conn->write_pending) {
         conn->write_pending = 0;
         hal_sock_remove_writable(conn->socket);
@@ -612,6 +660,15 @@ static void connection_on_socket_writable(hal_sock *sock, void *data, int status
 static int connection_queue_frame(connection_t *conn, const uint8_t *frame, size_t size,
                                   const char *buffer_error)
 {
+    if (conn->send_length + size > CONNECTION_MAX_SEND_QUEUE) {
+        // The peer has stopped reading: queueing on would only grow memory
+        // until the silence limit noticed, minutes later.
+        hal_log_output(conn_log(conn), HAL_LOG_ERROR, TAG,
+                       "send queue full (%u bytes queued, %u more): link broken, reconnecting",
+                       (unsigned)conn->send_length, (unsigned)size);
+        connection_link_failed(conn);
+        return -1;
+    }
     if (conn->send_length + size > conn->send_capacity) {
         size_t need = conn->send_length + size;
         uint8_t *grown = (uint8_t *)realloc(conn->send_data, need);
@@ -859,6 +916,8 @@ static void connection_close(connection_t *conn)
     conn->recv_buffer_size = 0;
     conn->send_length = 0;
     conn->write_pending = 0;
+    shrink_buffer(&conn->recv_data, &conn->recv_capacity, 0, TCP_RECV_BUFFER_SIZE);
+    shrink_buffer(&conn->send_data, &conn->send_capacity, 0, TCP_SEND_BUFFER_SIZE);
     if (conn->socket) {
         hal_sock_remove_readable(conn->socket);
         hal_sock_remove_writable(conn->socket);

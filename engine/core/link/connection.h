@@ -38,9 +38,18 @@ enum connection_status {
 #define TCP_SEND_BUFFER_SIZE 1024
 // Largest frame connection_send_mms writes: the same cap as a received one.
 #define CONNECTION_MAX_FRAME TCP_MAX_RECV
+// Bytes the send queue may hold: two of the largest frames. A peer that
+// stops reading long enough to fill it is treated as a broken link.
+#define CONNECTION_MAX_SEND_QUEUE (2 * (size_t)CONNECTION_MAX_FRAME)
+// Above this capacity a buffer is given back once it drains below it, so one
+// burst does not keep its memory for the life of the link.
+#define CONNECTION_KEEP_BUFFER 0x10000
 
 typedef void (*connection_status_fn)(connection_t *conn, uint32_t status, void *arg);
 typedef void (*connection_timeout_fn)(connection_t *conn, const char *ack_name, void *arg);
+// Whether a broken link must be reported at once rather than after the
+// retries (non-zero: at once).
+typedef int (*connection_urgent_fn)(void *arg);
 
 typedef struct cmd_msg_watcher {
     const char *ack_name; // the registry's constant full name
@@ -82,6 +91,8 @@ struct connection_t {
     double retry_interval;
     // A write is waiting for the socket to become writable.
     int write_pending;
+    connection_urgent_fn urgent_fn;
+    void *urgent_arg;
 };
 
 // NULL when the record cannot be made. Registers the liveness handlers
@@ -94,6 +105,10 @@ void connection_destroy(connection_t **conn);
 void connection_set_account(connection_t *conn, const char *account, const char *password,
                             uint32_t role, const char *context);
 void connection_set_status_listener(connection_t *conn, connection_status_fn fn, void *arg);
+// Asked when a connected link breaks: while fn(arg) says so, the break is
+// reported (CONN_RECONNECTING) at once and counts as that outage's one
+// report, instead of waiting for three failed start-ups.
+void connection_set_urgency(connection_t *conn, connection_urgent_fn fn, void *arg);
 // Starts (or schedules, once ever connected) a connection attempt; -1 when
 // connected.
 int connection_startup(connection_t *conn);
@@ -122,6 +137,11 @@ int connection_send_mms(connection_t *conn, const uint8_t *payload, size_t paylo
                         const char *type_name);
 
 dispatcher_t *connection_get_dispatcher(connection_t *conn);
+
+// The allocated sizes of the receive buffer and the send queue, for tests
+// that check the memory a burst leaves behind. Either pointer may be NULL.
+void connection_buffer_capacity(const connection_t *conn, size_t *recv_capacity,
+                                size_t *send_capacity);
 
 // Looper callbacks, exposed for tests.
 void connection_on_timer(hal_looper *looper, double now, void *conn);

@@ -236,6 +236,7 @@ void lirko_modules_destroy(lirko_t *engine)
         engine->events_subscribed = 0;
     }
     lirko_cancel_member_query(engine);
+    lirko_cancel_reply_timers(engine);
     broadcast_destroy(&engine->broadcast);
     sessionset_destroy(&engine->sessionset);
     focus_manager_clear(engine->focus);

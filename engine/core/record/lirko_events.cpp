@@ -295,7 +295,9 @@ PROCESSOR(on_start_speak)
 PROCESSOR(on_stop_speak)
 {
     UNUSED_ARGS;
-    uint32_t gid = sessionset_current_gid(engine->sessionset);
+    // The group the talk was in when that is known: a talk ended by a reset
+    // has no current session left by the time this runs.
+    uint32_t gid = ev->code > 0 ? (uint32_t)ev->code : sessionset_current_gid(engine->sessionset);
     const char *gname = group_name(engine, gid);
     hal_log_output(engine->log, HAL_LOG_VERBOSE, TAG, "notify_stop_speak gid:%d,gname:%s", (int)gid,
                    or_empty(gname));

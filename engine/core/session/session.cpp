@@ -414,7 +414,45 @@ void session_close(session *s)
     hal_looper_cancel_timer(s->looper, session_full_duplex_on_active_timer, s);
     dispatcher_destroy(&s->dispatcher);
     session_close_socket(s);
+    s->ping_deadline = 0;
+    s->ping_expiries = 0;
     s->status = SESSION_STATUS_CREATED;
+}
+
+static void session_send_release_mic(session *s);
+
+int session_is_talking(const session *s)
+{
+    return s && (s->status == SESSION_STATUS_WAIT_MIC || s->status == SESSION_STATUS_SPEAKING ||
+                 s->status == SESSION_STATUS_STOPPING);
+}
+
+void session_post_reset_stops(session *s)
+{
+    if (!s)
+        return;
+    // The application saw these talks start; without their ends it would
+    // show a talk that no longer exists.
+    if (session_is_talking(s)) {
+        // Ended here, once: the teardown that follows would end a talk still
+        // sending only through a drain hook that never comes, and a talk in
+        // another state a second time.
+        SESSION_LOG(s, HAL_LOG_ERROR, "session gid:%u reset while talking", s->gid);
+        session_close_speak_file(s);
+        s->talk_requested = 0;
+        s->record_draining = 0;
+        hal_sound_stop_record(s->sound);
+        session_send_release_mic(s);
+        rtp_ostream_destroy(&s->ostream);
+        focus_manager_release(s->focus, &s->ostream);
+        s->status = SESSION_STATUS_IDLE;
+        session_post(s, "stop_speak", s->myself);
+    }
+    if (s->speaker) {
+        if (s->status == SESSION_STATUS_LISTENING)
+            session_post(s, "stop_playing_sound", s->speaker);
+        session_post(s, "user_stop_speak", s->speaker);
+    }
 }
 
 // --- actions ------------------------------------------------------------------
@@ -475,6 +513,7 @@ int session_action_on_member_get_mic(session *s, int32_t old_status, int32_t)
 {
     SESSION_LOG(s, HAL_LOG_VERBOSE, "%s status:%d speaker:%u", "session_action_on_member_get_mic",
                 old_status, s->speaker);
+    s->plain_voice_logged = 0;
     int32_t priority = s->is_member ? FOCUS_PRIORITY_JOINED_GROUP : s->prior;
     if (focus_manager_require(s->focus, &s->istream, priority, session_on_play_focus)) {
         s->playing = 1;
@@ -500,6 +539,7 @@ static void session_on_play_drained(hal_sound *sound, int result, void *arg)
 
 int session_action_member_lost_mic(session *s, int32_t, int32_t)
 {
+    s->plain_voice_logged = 0;
     if (session_recording(s) && s->listen_file) {
         session_close_listen_file(s);
         s->listen_name[0] = '\0';

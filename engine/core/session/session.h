@@ -110,6 +110,8 @@ struct session {
     uint8_t is_watcher;
     uint8_t ignoring;
     uint8_t playing;
+    // Plain voice in this encrypted session has been logged for this talk.
+    uint8_t plain_voice_logged;
     uint8_t talking;
     uint32_t voice_len;
     uint8_t voice[SESSION_DATAGRAM_MAX];
@@ -157,6 +159,11 @@ int session_full_duplex_stop_active(session *s);
 int session_send_bye_group(session *s);
 // Back to CREATED: handlers, streams, focus entries, timers, socket.
 void session_close(session *s);
+// 1 while the own user waits for, holds or is releasing the floor.
+int session_is_talking(const session *s);
+// Posts the stop callbacks of what the session is doing (own talk, a member's
+// talk being played) for a reset that is about to end it; nothing else.
+void session_post_reset_stops(session *s);
 
 // The UDP keep-alive of one tick: Ping after 10 s without receiving,
 // HeartBeat after 10 s without sending.

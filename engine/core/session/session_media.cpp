@@ -40,6 +40,11 @@ enum {
 
 static const size_t RTP_HEADER = 12;
 static const double KEEPALIVE_AFTER = 10.0;
+// Datagrams read per readable event.
+#define SESSION_READS_PER_CYCLE 64
+// A Ping unanswered this long counts as missed at the next tick: shorter than
+// the shortest tick, far longer than any round trip a live voice path has.
+static const double PING_ANSWER_WITHIN = 0.5;
 
 static void session_on_read_packet(hal_sock *sock, void *data, int status);
 
@@ -135,6 +140,10 @@ void session_send_ping(session *s)
                                                    kvmos_make_seq(s->mos, s->factor_list));
         if (ping)
             session_send_message(s, &ping->base);
+        // Armed once per silence: every tick after it passes counts a miss
+        // until any datagram from the server clears it.
+        if (s->ping_deadline == 0)
+            s->ping_deadline = now + PING_ANSWER_WITHIN;
         SESSION_LOG(s, HAL_LOG_VERBOSE, "%s send udp ping", "session_send_ping");
     } else if (now - s->last_send >= KEEPALIVE_AFTER) {
         Ptt__Net__HeartBeat beat = PTT__NET__HEART_BEAT__INIT;
@@ -258,6 +267,15 @@ static int take_voice(session *s, rtp_header *h, const uint8_t *payload, uint32_
                     kind);
         return -1;
     }
+    if (!sealed && s->is_encryp && !s->plain_voice_logged) {
+        // Played on purpose (keys are per user, so a group may mix users with
+        // and without one), but an operator must be able to see that this
+        // talk was not encrypted.
+        SESSION_LOG(s, HAL_LOG_WARN,
+                    "session gid:%u plain %s voice from ssrc %u in an encrypted session: played",
+                    s->gid, kind, h->ssrc);
+        s->plain_voice_logged = 1;
+    }
     uint8_t work[SESSION_DATAGRAM_MAX];
     const uint8_t *plain = payload;
     int plain_len = (int)len;
@@ -288,7 +306,10 @@ static void session_on_read_packet(hal_sock *sock, void *data, int status)
     (void)sock;
     (void)status;
     session *s = (session *)data;
-    while (s->sock) {
+    // Bounded: the poll is level-triggered, so what is left is read on the
+    // next cycle, and a flood of datagrams cannot starve the looper's timers
+    // (the playout tick among them) or the signalling link.
+    for (int i = 0; s->sock && i < SESSION_READS_PER_CYCLE; i++) {
         int n = hal_sock_read(s->sock, s->recv_buf, sizeof(s->recv_buf));
         if (n < 0)
             break;
@@ -303,6 +324,9 @@ static void session_on_read_packet(hal_sock *sock, void *data, int status)
         if (len == ETPACKET_MALFORMED || len < 1)
             continue;
         s->last_recv = hal_time_now();
+        // The voice path is alive: only consecutive misses count.
+        s->ping_deadline = 0;
+        s->ping_expiries = 0;
         uint8_t pt = h->mpt & 0x7F;
         SESSION_LOG(s, HAL_LOG_VERBOSE,
                     "session read packet: body size=%d,ssrc=%u,paytype=%d,seq:%d full_duplex %d",

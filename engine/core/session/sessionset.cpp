@@ -30,6 +30,7 @@ static void ss_on_watch_group_update(hal_looper *looper, hal_looper_event *event
 static void ss_on_grouplist_changed(hal_looper *looper, hal_looper_event *event, void *arg,
                                     hal_looper_processor *processor);
 static void ss_on_timer_joingrp(hal_looper *looper, double now, void *arg);
+static void clear_sessions(sessionset *set, int post_stops);
 
 static dispatcher_t *tcp_dispatcher(sessionset *set)
 {
@@ -80,7 +81,8 @@ void sessionset_destroy(sessionset **pset)
     lirko_event_unsubscribe(set->engine, "watch_group_update", ss_on_watch_group_update, set);
     lirko_event_unsubscribe(set->engine, "grouplist_changed", ss_on_grouplist_changed, set);
     if (set->watched) {
-        sessionset_clear(set);
+        // An unload tells the application nothing more.
+        clear_sessions(set, 0);
         list_del(set->watched);
     }
     kvmos_destroy(&set->mos);
@@ -107,20 +109,31 @@ static session *find_watched(sessionset *set, uint32_t gid)
     return NULL;
 }
 
+static void clear_sessions(sessionset *set, int post_stops)
+{
+    hal_looper_cancel_timer(set->engine->looper, ss_on_timer_joingrp, set);
+    session *current = set->current;
+    set->current = NULL;
+    if (current && !is_watched(set, current)) {
+        if (post_stops)
+            session_post_reset_stops(current);
+        session_destroy(&current);
+    }
+    session *s;
+    while ((s = (session *)list_pop_front(set->watched)) != NULL) {
+        if (post_stops)
+            session_post_reset_stops(s);
+        session_destroy(&s);
+    }
+    set->progress = 0;
+    set->in_join_gid = 0;
+}
+
 void sessionset_clear(sessionset *set)
 {
     if (!set)
         return;
-    hal_looper_cancel_timer(set->engine->looper, ss_on_timer_joingrp, set);
-    session *current = set->current;
-    set->current = NULL;
-    if (current && !is_watched(set, current))
-        session_destroy(&current);
-    session *s;
-    while ((s = (session *)list_pop_front(set->watched)) != NULL)
-        session_destroy(&s);
-    set->progress = 0;
-    set->in_join_gid = 0;
+    clear_sessions(set, 1);
 }
 
 void sessionset_set_last_gid(sessionset *set, uint32_t gid)

@@ -52,7 +52,8 @@ typedef struct sessionset_speaker {
 sessionset *sessionset_new(lirko_t *engine);
 void sessionset_destroy(sessionset **set);
 // Ends every session (the current one and the watched ones) and forgets
-// any join in flight.
+// any join in flight. The stop callbacks of a talk or a playback in progress
+// are posted first (sessionset_destroy posts none).
 void sessionset_clear(sessionset *set);
 void sessionset_set_last_gid(sessionset *set, uint32_t gid);
 // The group of the current session; 0 when there is none.

@@ -183,6 +183,60 @@ Word16 evrc_uniform(Word16 *seed)
     return (Word16)((uint16_t)*seed >> 1);
 }
 
+// The polar step as the 1998 reference takes it: -ln(rho) / rho as a 16-bit
+// quotient, the odd-exponent factor on the 16-bit root, the root
+// renormalised. Returns one deviate and caches the other.
+static Word16 polar_1998(evrc_gauss *g, Word16 v1, Word16 v2, Word32 rho)
+{
+    rho = L_shl(rho, 1);
+    Word32 lambda = L_negate(L_mpy_ls(evrc_log2(rho), 22713)); // -ln(rho)
+    Word16 k = norm_l(rho);
+    Word16 rs = round(L_shl(rho, k));
+    Word16 qd = evrc_divide_s(round(lambda), rs);
+    Word16 m = norm_s(qd);
+    Word16 rt = evrc_sqrt(L_deposit_h(shl(qd, m)));
+    k = (Word16)(k + 6 - m);
+    if (k & 1) {
+        rt = mult(rt, 23170);
+        k = (Word16)(k + 1);
+    }
+    k = shr(k, 1);
+    Word16 m2 = norm_s(rt);
+    rt = shl(rt, m2);
+    k = (Word16)(k - m2);
+    g->cached = L_shl(L_mult(v1, rt), (Word16)(k - 2));
+    g->cached_valid = 1;
+    return round(L_shl(L_mult(v2, rt), (Word16)(k - 2)));
+}
+
+// The polar step at full 32-bit precision.
+static Word16 polar_exact(evrc_gauss *g, Word16 v1, Word16 v2, Word32 s)
+{
+    // Both v sqrt(-2 ln s / s) are deviates. With num = -ln(s) / 32 the
+    // factor under the root is 64 num / s.
+    Word32 num = L_negate(L_mpy_ls(evrc_log2(L_shl(s, 1)), 22713));
+    Word16 en = norm_l(num);
+    Word16 es = norm_l(s);
+    Word32 q = L_divide(L_shr(L_shl(num, en), 1), L_shl(s, es));
+    Word16 eq = norm_l(q);
+    q = L_shl(q, eq);
+    Word16 e = (Word16)(6 + es - en - eq);
+    Word16 root = evrc_sqrt(q);
+    Word32 a = L_mult(v2, root);
+    Word32 b = L_mult(v1, root);
+    if (e & 1) {
+        // 2^(e/2) = 2^((e+1)/2) / sqrt(2)
+        a = L_mpy_ls(a, 23170);
+        b = L_mpy_ls(b, 23170);
+        e = (Word16)(e + 1);
+    }
+    // Deviates leave in Q13.
+    Word16 shift = (Word16)(shr(e, 1) - 2);
+    g->cached = L_shl(b, shift);
+    g->cached_valid = 1;
+    return round(L_shl(a, shift));
+}
+
 Word16 evrc_gaussian_random(evrc_gauss *g, Word16 *seed)
 {
     if (g->cached_valid) {
@@ -194,33 +248,11 @@ Word16 evrc_gaussian_random(evrc_gauss *g, Word16 *seed)
         Word16 v2 = shl(sub(evrc_uniform(seed), 16384), 1);
         Word32 s = L_add(L_shr(L_mult(v1, v1), 1), L_shr(L_mult(v2, v2), 1)); // Q30
         if (s == 0 || s >= 0x40000000) {
-            if (!g->legacy_no_redraw)
+            if (!g->legacy)
                 continue; // outside the unit circle: draw a new pair
             Word16 u3 = evrc_uniform(seed);
             return add(add(shr(v1, 3), shr(v2, 3)), shr(sub(u3, 16384), 2));
         }
-        // Polar method: both v sqrt(-2 ln s / s) are deviates. With num =
-        // -ln(s) / 32 the factor under the root is 64 num / s.
-        Word32 num = L_negate(L_mpy_ls(evrc_log2(L_shl(s, 1)), 22713));
-        Word16 en = norm_l(num);
-        Word16 es = norm_l(s);
-        Word32 q = L_divide(L_shr(L_shl(num, en), 1), L_shl(s, es));
-        Word16 eq = norm_l(q);
-        q = L_shl(q, eq);
-        Word16 e = (Word16)(6 + es - en - eq);
-        Word16 root = evrc_sqrt(q);
-        Word32 a = L_mult(v2, root);
-        Word32 b = L_mult(v1, root);
-        if (e & 1) {
-            // 2^(e/2) = 2^((e+1)/2) / sqrt(2)
-            a = L_mpy_ls(a, 23170);
-            b = L_mpy_ls(b, 23170);
-            e = (Word16)(e + 1);
-        }
-        // Deviates leave in Q13.
-        Word16 shift = (Word16)(shr(e, 1) - 2);
-        g->cached = L_shl(b, shift);
-        g->cached_valid = 1;
-        return round(L_shl(a, shift));
+        return g->legacy ? polar_1998(g, v1, v2, s) : polar_exact(g, v1, v2, s);
     }
 }

@@ -113,10 +113,12 @@ void evrc_weight(Word16 *out, const Word16 *lpc, evrc_weight_factor g);
 typedef struct evrc_gauss {
     Word16 cached_valid;
     Word32 cached;
-    // Non-zero reproduces the 1998 reference, which approximates a deviate
-    // from the rejected pair instead of drawing a new pair; kept for checking
-    // the rest of the synthesis against its vectors.
-    Word16 legacy_no_redraw;
+    // Non-zero reproduces the 1998 reference: a rejected pair gives a
+    // deviate approximated from a third draw instead of a new pair, and an
+    // accepted pair is scaled through a 16-bit quotient and root. The far
+    // end's eighth-rate packets were made with it; the decoder uses it only
+    // for checking its synthesis against the reference's vectors.
+    Word16 legacy;
 } evrc_gauss;
 
 void evrc_gauss_reset(evrc_gauss *g);

@@ -126,7 +126,7 @@ void evrc_decoder_reset(evrc_decoder *dec)
     memset(dec, 0, sizeof *dec);
     dec->ones_run = ones_run;
     dec->legacy = legacy;
-    dec->gauss.legacy_no_redraw = legacy;
+    dec->gauss.legacy = legacy;
     evrc_set_rate(&dec->rate, EVRC_RATE_FULL);
     evrc_bits_clear(&dec->bits);
     dec->last_rate = EVRC_RATE_EIGHTH;
@@ -206,9 +206,12 @@ static void eighth_excitation(evrc_decoder *dec, Word16 *out, Word16 len, Word16
     }
 }
 
-static void decode_eighth(evrc_decoder *dec, Word16 *out)
+// Returns true when a received frame's LSPs were unusable and the frame was
+// concealed in place (1998 rules).
+static bool decode_eighth(evrc_decoder *dec, Word16 *out)
 {
     bool erased = dec->bad_rate || dec->erasure;
+    bool concealed = erased;
     if (!erased) {
         Word16 idx[2];
         idx[0] = evrc_unpack_bits(&dec->bits, 4);
@@ -217,12 +220,22 @@ static void decode_eighth(evrc_decoder *dec, Word16 *out)
         bool bad = false;
         for (int i = 1; i < EVRC_LPC_ORDER; i++)
             bad = bad || dec->lsp[i] <= dec->lsp[i - 1];
-        bad = bad || dec->lsp[9] <= add(dec->lsp[8], EVRC_MIN_LSP_SEP);
+        // The 1998 rules check the gap between the two halves of the vector.
+        int gap = dec->legacy ? 5 : 9;
+        bad = bad || dec->lsp[gap] <= add(dec->lsp[gap - 1], EVRC_MIN_LSP_SEP);
+        Word16 energy_idx = evrc_unpack_bits(&dec->bits, 8);
         if (bad) {
-            dec->bad_rate = 1;
             memcpy(dec->lsp, dec->prev_lsp, sizeof dec->lsp);
+            // The 1998 rules conceal the frame right here, at the level of
+            // the last good eighth-rate frame, without an erasure synthesis
+            // (the recovery count, the fades and the last good rate stay).
+            if (dec->legacy)
+                concealed = true;
+            else
+                dec->bad_rate = 1;
         }
-        dec->energy_idx = evrc_unpack_bits(&dec->bits, 8);
+        if (!concealed)
+            dec->energy_idx = energy_idx;
     }
     Word16 *exc = exc_now(dec);
     Word16 pos = 0;
@@ -231,7 +244,7 @@ static void decode_eighth(evrc_decoder *dec, Word16 *out)
         // The third all-ones frame of a run is decoded, but at a moderate
         // energy rather than the top of the codebook.
         Word16 energy = dec->ones_run > 2 ? (Word16)64 : dec->energy_idx;
-        eighth_excitation(dec, exc, len, i, energy, erased);
+        eighth_excitation(dec, exc, len, i, energy, concealed);
         Word16 lsp[EVRC_LPC_ORDER], lpc[EVRC_LPC_ORDER];
         evrc_interpolate_lsp(lsp, dec->prev_lsp, dec->lsp, i);
         evrc_lsp_to_lpc(lpc, lsp);
@@ -239,6 +252,7 @@ static void decode_eighth(evrc_decoder *dec, Word16 *out)
         slide_excitation(dec, len);
         pos = (Word16)(pos + len);
     }
+    return concealed && !erased;
 }
 
 // The common end of every frame, decoded or synthesised.
@@ -257,8 +271,8 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         dec->recovery--;
     Word16 rate = dec->rate.rate;
     if (rate == EVRC_RATE_EIGHTH) {
-        decode_eighth(dec, out);
-        frame_end(dec, false);
+        bool concealed = decode_eighth(dec, out);
+        frame_end(dec, concealed);
         return;
     }
     const evrc_rate_row *row = dec->rate.row;
@@ -282,16 +296,16 @@ void evrc_decode(evrc_decoder *dec, const uint16_t words[EVRC_FRAME_WORDS], Word
         Word16 diff = evrc_unpack_bits(&dec->bits, 5);
         if (diff != 0) {
             Word16 rebuilt = sub(delay, sub(diff, 16));
-            if (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY) {
-                if (!dec->legacy) {
-                    dec->bad_rate = 1;
-                    return;
-                }
-                // The 1998 rules skip this check; the contour must still stay
-                // inside the excitation memory.
-                rebuilt =
-                    rebuilt < EVRC_MIN_DELAY ? (Word16)EVRC_MIN_DELAY : (Word16)EVRC_MAX_DELAY;
+            if (!dec->legacy && (rebuilt < EVRC_MIN_DELAY || rebuilt > EVRC_MAX_DELAY)) {
+                dec->bad_rate = 1;
+                return;
             }
+            // The 1998 rules skip that check. A rebuilt delay below the
+            // range is used as it is (the contour reads back what it has
+            // just written); one above it would reach before the excitation
+            // memory and is capped.
+            if (rebuilt > EVRC_MAX_DELAY)
+                rebuilt = EVRC_MAX_DELAY;
             if (dec->recovery == 2) {
                 // Rebuild the erased frame's excitation along the contour that
                 // the delay difference reveals.
@@ -395,7 +409,11 @@ void evrc_decode_erasure(evrc_decoder *dec, Word16 *out)
         return;
     }
 
-    memcpy(dec->exc_saved, dec->exc, sizeof dec->exc_saved);
+    // The 1998 rules keep the excitation for a later delay-contour repair
+    // only from full-rate erasures, not from a half-rate frame whose content
+    // failed its checks.
+    if (!dec->legacy || dec->rate.rate == EVRC_RATE_FULL)
+        memcpy(dec->exc_saved, dec->exc, sizeof dec->exc_saved);
     dec->delay = dec->prev_delay;
     Word16 *exc = exc_now(dec);
     Word16 pos = 0;

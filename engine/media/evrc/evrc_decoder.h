@@ -42,8 +42,11 @@ typedef struct evrc_decoder {
     Word16 energy_row; // last energy row used, for erased eighth-rate frames
 
     // Past excitation (EVRC_ACB_MEM samples) followed by room for one
-    // subframe and its look-ahead.
-    Word16 exc[EVRC_ACB_MEM + EVRC_SUBFRAME_MAX + EVRC_EXTRA];
+    // subframe and its look-ahead, and a few samples that stay zero: the
+    // interpolator reads up to 3 samples ahead of the one it writes when a
+    // delay is below its half-length, which only a delay rebuilt under the
+    // 1998 rules can be.
+    Word16 exc[EVRC_ACB_MEM + EVRC_SUBFRAME_MAX + EVRC_EXTRA + 4];
     Word16 exc_saved[EVRC_ACB_MEM];
     Word16 syn_mem[EVRC_LPC_ORDER];
 
@@ -80,8 +83,10 @@ void evrc_fcb_decode_full(Word16 *code, const Word16 *words, Word16 len);
 // Follows the 1998 reference's erasure rules instead of the later ones (every
 // all-ones eighth-rate frame erased, erased LSPs repeated unchanged, the
 // erasure noise seed reloaded per subframe, no all-zero or delay-difference
-// checks, Gaussian pairs never redrawn). For checking the rest of the decoder
-// against reference vectors only; normal decoding leaves it off.
+// checks, Gaussian pairs never redrawn and scaled in 16 bits, the excitation
+// kept for the contour repair only at full-rate erasures, eighth-rate frames
+// with unusable LSPs concealed in place). For checking the rest of the
+// decoder against reference vectors only; normal decoding leaves it off.
 void evrc_decoder_set_legacy(evrc_decoder *dec, int on);
 
 } // extern "C"

@@ -25,6 +25,7 @@ void evrc_encoder_init(evrc_encoder *enc)
     st->delay = 40;
     st->frame_energy_prev = 8;
     st->eighth_seed = 1234;
+    st->noise.legacy = 1;
 }
 
 // y = v * h (h kept scaled by 1/16: 2048 is one), summed along h.
@@ -233,40 +234,11 @@ void evrc_encode(evrc_encoder *enc, Word16 rate)
     st->frame_count++;
 }
 
-// The eighth-rate noise generator: the polar method in 16-bit arithmetic,
-// each accepted pair giving two deviates (unit variance in Q13). A pair
-// outside the unit circle is not redrawn but approximated from a third
-// draw: the far end's packets were made with this sequence.
+// The eighth-rate noise generator, with the far end's arithmetic: the
+// packets were made with this sequence.
 static Word16 eighth_noise(evrc_encoder_state *st)
 {
-    if (st->noise_cached) {
-        st->noise_cached = 0;
-        return round(st->noise_cache);
-    }
-    Word16 v1 = shl(sub(evrc_uniform(&st->eighth_seed), 16384), 1);
-    Word16 v2 = shl(sub(evrc_uniform(&st->eighth_seed), 16384), 1);
-    Word32 rho = L_add(L_shr(L_mult(v1, v1), 1), L_shr(L_mult(v2, v2), 1));
-    if (rho >= 0x40000000 || rho == 0)
-        return add(add(shr(v1, 3), shr(v2, 3)), shr(sub(evrc_uniform(&st->eighth_seed), 16384), 2));
-    rho = L_shl(rho, 1);
-    Word32 lambda = L_negate(L_mpy_ls(evrc_log2(rho), 22713)); // -ln(rho)
-    Word16 k = norm_l(rho);
-    Word16 rs = round(L_shl(rho, k));
-    Word16 qd = evrc_divide_s(round(lambda), rs);
-    Word16 m = norm_s(qd);
-    Word16 rt = evrc_sqrt(L_deposit_h(shl(qd, m)));
-    k = (Word16)(k + 6 - m);
-    if (k & 1) {
-        rt = mult(rt, 23170);
-        k = (Word16)(k + 1);
-    }
-    k = shr(k, 1);
-    Word16 m2 = norm_s(rt);
-    rt = shl(rt, m2);
-    k = (Word16)(k - m2);
-    st->noise_cache = L_shl(L_mult(v1, rt), (Word16)(k - 2));
-    st->noise_cached = 1;
-    return round(L_shl(L_mult(v2, rt), (Word16)(k - 2)));
+    return evrc_gaussian_random(&st->noise, &st->eighth_seed);
 }
 
 // log10 of a Q31 value via log2 (Q31 / 32).

@@ -69,8 +69,8 @@ typedef struct evrc_ns_state {
     Word16 last_shift;               // normalisation shift of the previous block
     Word16 pre_emph_mem;             // last input sample (pre-emphasis), at last_shift
     Word16 overlap[EVRC_NS_OVERLAP]; // analysis overlap, at last_shift
-    Word32 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK]; // synthesis tail, Q16
-    Word32 de_emph_mem;                              // last output sample, Q16
+    Word16 out_overlap[EVRC_NS_FFT - EVRC_NS_BLOCK]; // synthesis tail
+    Word16 de_emph_mem;                              // last output sample
     Word32 ch_energy[EVRC_NS_CHANNELS];              // Q8
     Word32 ch_noise[EVRC_NS_CHANNELS];               // Q8
     Word16 ch_enrg_long_db[EVRC_NS_CHANNELS];        // Q5 dB
@@ -90,8 +90,7 @@ typedef struct evrc_encoder_state {
     evrc_bits bits; // the frame being packed
     // Eighth-rate noise generator: seed, and the second deviate of a pair.
     Word16 eighth_seed;
-    Word16 noise_cached;
-    Word32 noise_cache;
+    evrc_gauss noise;
     Word16 frame_count;
     Word16 prev_rate;
 

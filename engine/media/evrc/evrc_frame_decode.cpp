@@ -22,7 +22,7 @@ void evrc_decoder_destroy(evrc_decoder **dec)
 void evrc_decoder_set_legacy(evrc_decoder *dec, int on)
 {
     dec->legacy = on ? 1 : 0;
-    dec->gauss.legacy_no_redraw = dec->legacy;
+    dec->gauss.legacy = dec->legacy;
 }
 
 void evrc_decode_words(evrc_decoder *dec, Word16 rate, const uint16_t words[EVRC_FRAME_WORDS],

@@ -33,30 +33,29 @@
 // dB values: Q5 for the totals and the long-term estimates, Q21 for the
 // channel SNRs and gains.
 #define NS_HIGH_TCE_DB 1600
-#define NS_LOW_TCE_DB 960
 #define NS_DEV_THLD 896
 #define NS_HIGH_ALPHA 32440
 #define NS_LOW_ALPHA 16383
 #define NS_ALPHA_SLOPE 803
 #define NS_MIN_GAIN_DB (-27262976)
 #define NS_GAIN_SLOPE 14879
-#define NS_LOG10_2_POW31 626255212 // log10(2^31), Q26
-#define NS_LOG10_2_POW8 161614248  // log10(2^8), Q26
+#define NS_LOG10_Q8_OFFSET 464640964 // log10(2^31) - log10(2^8), Q26
+#define NS_LOG10_Q4_OFFSET 545448088 // log10(2^31) - log10(2^4), Q26
 #define NS_TEN_Q10 10270
 #define NS_HALF_STEP_Q21 393216
 #define NS_INV_STEP_Q10 2731
 #define NS_INV_20 1638
 
-// log10(x), Q26, for x > 0.
-static Word32 log10_q26(Word32 x)
+// log10(x / 2^31), Q26, for x > 0.
+static Word32 lg_q26(Word32 x)
 {
-    return L_add(L_mpy_ls(evrc_log2(x), 9864), NS_LOG10_2_POW31);
+    return L_mpy_ls(evrc_log2(x), 9864);
 }
 
-// 10 log10 of a Q8 energy in dB, Q21.
-static Word32 db_q21(Word32 e)
+// 10 log10 of a Q8 energy in dB, Q5, truncated at both steps.
+static Word16 db_q5(Word32 e)
 {
-    return L_mpy_ls(L_sub(log10_q26(e), NS_LOG10_2_POW8), NS_TEN_Q10);
+    return mult(NS_TEN_Q10, extract_h(L_add(lg_q26(e), NS_LOG10_Q8_OFFSET)));
 }
 
 // 10^x for a Q26 log10 x <= 0: Q31.
@@ -138,10 +137,14 @@ static void ns_rfft(Word16 *x, int inverse)
             Word16 r2 = add(x[i + 1], x[j + 1]);
             Word16 i2 = sub(x[j], x[i]);
             Word32 lr = L_deposit_h(r1), li = L_deposit_h(i1);
-            x[i] = round(L_shr(L_msu(L_mac(lr, r2, tw[i]), i2, tw[i + 1]), 1));
-            x[i + 1] = round(L_shr(L_mac(L_mac(li, i2, tw[i]), r2, tw[i + 1]), 1));
-            x[j] = round(L_shr(L_mac(L_mac(lr, r2, tw[j]), i2, tw[j + 1]), 1));
-            x[j + 1] = round(L_shr(L_mac(L_msu(L_negate(li), i2, tw[j]), r2, tw[j + 1]), 1));
+            // The two twiddle products are summed first, then added to the
+            // half-sum term: an intermediate that saturates does so the same
+            // way as at the far end.
+            x[i] = round(L_shr(L_add(lr, L_sub(L_mult(r2, tw[i]), L_mult(i2, tw[i + 1]))), 1));
+            x[i + 1] = round(L_shr(L_add(li, L_add(L_mult(i2, tw[i]), L_mult(r2, tw[i + 1]))), 1));
+            x[j] = round(L_shr(L_add(lr, L_add(L_mult(r2, tw[j]), L_mult(i2, tw[j + 1]))), 1));
+            x[j + 1] = round(L_shr(
+                L_add(L_negate(li), L_add(L_negate(L_mult(i2, tw[j])), L_mult(r2, tw[j + 1]))), 1));
         }
     } else {
         Word16 a = x[0], b = x[1];
@@ -153,29 +156,53 @@ static void ns_rfft(Word16 *x, int inverse)
             Word16 r2 = negate(add(x[j + 1], x[i + 1]));
             Word16 i2 = negate(sub(x[j], x[i]));
             Word32 lr = L_deposit_h(r1), li = L_deposit_h(i1);
-            x[i] = round(L_shr(L_mac(L_mac(lr, r2, tw[i]), i2, tw[i + 1]), 1));
-            x[i + 1] = round(L_shr(L_msu(L_mac(li, i2, tw[i]), r2, tw[i + 1]), 1));
-            x[j] = round(L_shr(L_msu(L_mac(lr, r2, tw[j]), i2, tw[j + 1]), 1));
-            x[j + 1] = round(L_shr(L_msu(L_msu(L_negate(li), i2, tw[j]), r2, tw[j + 1]), 1));
+            x[i] = round(L_shr(L_add(lr, L_add(L_mult(r2, tw[i]), L_mult(i2, tw[i + 1]))), 1));
+            x[i + 1] = round(L_shr(L_add(li, L_sub(L_mult(i2, tw[i]), L_mult(r2, tw[i + 1]))), 1));
+            x[j] = round(L_shr(L_add(lr, L_sub(L_mult(r2, tw[j]), L_mult(i2, tw[j + 1]))), 1));
+            x[j + 1] = round(
+                L_shr(L_sub(L_negate(li), L_add(L_mult(i2, tw[j]), L_mult(r2, tw[j + 1]))), 1));
         }
         ns_cfft(x, 1);
     }
 }
 
-static void ns_init(evrc_ns_state *ns)
+// Scales x in place so that its largest magnitude has `headroom` spare bits.
+// The magnitude is taken in plain 16 bits, where -32768 stays negative and so
+// never counts as the largest.
+static Word16 ns_block_norm(Word16 *x, int count, Word16 headroom)
 {
-    memset(ns, 0, sizeof *ns);
-    ns->initialised = 1;
-    for (int i = 0; i < EVRC_NS_CHANNELS; i++) {
-        ns->ch_energy[i] = NS_INIT_ENERGY;
-        ns->ch_noise[i] = NS_INIT_ENERGY;
+    Word16 m = (Word16)(x[0] < 0 ? -x[0] : x[0]);
+    for (int i = 1; i < count; i++) {
+        Word16 a = (Word16)(x[i] < 0 ? -x[i] : x[i]);
+        if (a > m)
+            m = a;
     }
+    Word16 s = sub(norm_s(m), headroom);
+    for (int i = 0; i < count; i++)
+        x[i] = shift_r(x[i], s);
+    return s;
+}
+
+// v x w through the normalised upper half of v, back at v's scale.
+static Word32 weigh_upper(Word32 v, Word16 w)
+{
+    Word16 k = norm_l(v);
+    return L_shr(L_mult(extract_h(L_shl(v, k)), w), k);
+}
+
+// Q31 weight x the normalised upper half of v, back at v's scale.
+static Word32 weigh_upper_q31(Word32 v, Word32 w)
+{
+    Word16 k = norm_l(v);
+    return L_shr(L_mpy_ls(w, extract_h(L_shl(v, k))), k);
 }
 
 void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
 {
-    if (!ns->initialised)
-        ns_init(ns);
+    if (!ns->initialised) {
+        memset(ns, 0, sizeof *ns);
+        ns->initialised = 1;
+    }
     if (ns->block_count < EVRC_MAX_16)
         ns->block_count++;
     int first = ns->block_count == 1;
@@ -183,7 +210,7 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
     // Normalise the new block; bring the history to the same scale.
     Word16 x[NS_BLOCK];
     memcpy(x, samples, sizeof x);
-    Word16 s = evrc_block_normalise(x, NS_BLOCK, 2);
+    Word16 s = ns_block_norm(x, NS_BLOCK, 2);
     Word16 ds = sub(s, ns->last_shift);
     ns->pre_emph_mem = shift_r(ns->pre_emph_mem, ds);
     for (int n = 0; n < NS_OVERLAP; n++)
@@ -194,7 +221,7 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
     memcpy(buf, ns->overlap, sizeof ns->overlap);
     Word16 prev = ns->pre_emph_mem;
     for (int n = 0; n < NS_BLOCK; n++) {
-        buf[NS_OVERLAP + n] = round(L_mac(L_deposit_h(x[n]), prev, -26214));
+        buf[NS_OVERLAP + n] = add(x[n], mult(-26214, prev));
         prev = x[n];
     }
     ns->pre_emph_mem = prev;
@@ -205,8 +232,11 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
 
     ns_rfft(buf, 0);
 
-    // Channel energies, Q8 of the mean |G(k)|^2 with G = 2/128 DFT.
-    Word32 tce = 0;
+    // Channel energies, Q8 of the mean |G(k)|^2 with G = 2/128 DFT: the
+    // block scaling undone (2s in power), and << 7 because G is twice the
+    // transform's output and L_mac doubled the squares. Smoothed 0.55 on the
+    // new value, each term weighed through its upper half.
+    Word16 rho = (Word16)(7 - 2 * s);
     for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
         Word32 e = 0;
@@ -220,17 +250,13 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
             Word16 nrm = norm_l(e);
             e = L_shr(L_mult(extract_h(L_shl(e, nrm)), evrc_tab_ns_channel_scale[c][1]), nrm);
         }
-        // Undo the block scaling (2s in power); G = 2/128 DFT is twice the
-        // transform's output, and L_mac doubled the squares: Q8 needs << 7.
-        e = L_shr(e, sub(shl(s, 1), 7));
         if (first)
-            ns->ch_energy[c] = e;
+            ns->ch_energy[c] = L_shl(e, rho);
         else
-            ns->ch_energy[c] =
-                L_add(L_mpy_ll(ns->ch_energy[c], 1181116006), L_mpy_ll(e, 966367642));
+            ns->ch_energy[c] = L_add(weigh_upper_q31(ns->ch_energy[c], 966367642),
+                                     L_shl(weigh_upper_q31(e, 1181116006), rho));
         if (ns->ch_energy[c] < NS_MIN_CHAN_ENERGY)
             ns->ch_energy[c] = NS_MIN_CHAN_ENERGY;
-        tce = L_add(tce, ns->ch_energy[c]);
     }
 
     // The first blocks seed the noise estimate from the signal itself.
@@ -239,26 +265,35 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
             ns->ch_noise[c] = ns->ch_energy[c] < NS_INIT_ENERGY ? NS_INIT_ENERGY : ns->ch_energy[c];
     }
 
-    // Channel SNRs quantised in 0.375 dB steps, and the voice metric.
+    // Channel SNRs in 0.375 dB steps from the quotient E/N (Q4), and the
+    // voice metric. The numerator is normalised one bit short of the
+    // denominator so that the division always holds.
     Word16 snr_idx[EVRC_NS_CHANNELS];
     Word16 vm = 0;
     for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-        Word32 l = L_sub(log10_q26(ns->ch_energy[c]), log10_q26(ns->ch_noise[c]));
-        Word32 db = L_mpy_ls(l, NS_TEN_Q10);
-        Word16 q = extract_h(L_mpy_ls(L_add(db, NS_HALF_STEP_Q21), NS_INV_STEP_Q10));
-        if (q < 0)
-            q = 0;
-        if (q > 89)
-            q = 89;
-        snr_idx[c] = q;
-        vm = add(vm, (Word16)evrc_tab_ns_voice_metric[q]);
+        Word16 kn = norm_l(ns->ch_noise[c]), ke = norm_l(ns->ch_energy[c]);
+        Word32 q = L_divide(L_shl(ns->ch_energy[c], sub(ke, 1)), L_shl(ns->ch_noise[c], kn));
+        q = L_shr(q, (Word16)(26 + ke - kn));
+        if (q == 0)
+            q = 1;
+        Word32 t = L_mult(NS_TEN_Q10, extract_h(L_add(lg_q26(q), NS_LOG10_Q4_OFFSET)));
+        if (t < 0)
+            t = 0;
+        snr_idx[c] = extract_h(L_mult(extract_h(L_add(t, NS_HALF_STEP_Q21)), NS_INV_STEP_Q10));
+        vm = add(vm, (Word16)evrc_tab_ns_voice_metric[snr_idx[c] > 89 ? 89 : snr_idx[c]]);
     }
 
-    // Spectral deviation against the long-term log spectrum (Q5 dB).
+    Word32 tne = 0, tce = 0;
+    for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
+        tne = L_add(tne, ns->ch_noise[c]);
+        tce = L_add(tce, ns->ch_energy[c]);
+    }
+
+    // Spectral deviation against the long-term log spectrum (Q5 dB), and
+    // the long-term update, faster the quieter the block.
     Word16 ch_db[EVRC_NS_CHANNELS];
     for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-        ch_db[c] = extract_h(db_q21(ns->ch_energy[c]));
-    Word16 tce_db = extract_h(db_q21(tce));
+        ch_db[c] = db_q5(ns->ch_energy[c]);
     Word16 dev = 0;
     if (first) {
         for (int c = 0; c < EVRC_NS_CHANNELS; c++)
@@ -267,96 +302,104 @@ void evrc_noise_suppress(evrc_ns_state *ns, Word16 *samples)
         for (int c = 0; c < EVRC_NS_CHANNELS; c++)
             dev = add(dev, abs_s(sub(ns->ch_enrg_long_db[c], ch_db[c])));
     }
+    // The constant is formed in Q10 and only then moved to Q15, so on the
+    // ramp it is a multiple of 32.
+    Word16 g = sub(1023, mult(NS_ALPHA_SLOPE, shl(sub(NS_HIGH_TCE_DB, db_q5(tce)), 5)));
     Word16 alpha;
-    if (tce_db > NS_HIGH_TCE_DB)
+    if (g > 1023)
         alpha = NS_HIGH_ALPHA;
-    else if (tce_db < NS_LOW_TCE_DB)
+    else if (g < 511)
         alpha = NS_LOW_ALPHA;
     else
-        alpha = sub(NS_HIGH_ALPHA,
-                    extract_l(L_shr(L_mult(sub(NS_HIGH_TCE_DB, tce_db), NS_ALPHA_SLOPE), 6)));
+        alpha = shl(g, 5);
     for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-        ns->ch_enrg_long_db[c] =
-            round(L_mac(L_mult(alpha, ns->ch_enrg_long_db[c]), sub(EVRC_MAX_16, alpha), ch_db[c]));
+        ns->ch_enrg_long_db[c] = extract_h(L_add(L_mult(sub(EVRC_MAX_16, alpha), ch_db[c]),
+                                                 L_mult(alpha, ns->ch_enrg_long_db[c])));
 
-    // Noise update decision.
+    // Noise update decision. The counters wrap as plain 16-bit integers.
     int update = 0;
     if (vm <= NS_UPDATE_THLD) {
         update = 1;
         ns->update_count = 0;
     } else if (tce > NS_NOISE_FLOOR && dev < NS_DEV_THLD) {
-        ns->update_count = add(ns->update_count, 1);
+        ns->update_count = (Word16)(ns->update_count + 1);
         if (ns->update_count >= NS_UPDATE_CNT_THLD)
             update = 1;
     }
-    // The hysteresis counts every block in which the update counter stood
-    // still, not only the latest run of them: a slowly rising counter that
-    // stalls now and then is reset too, and only the reset clears the
-    // hysteresis. The reference encoder's packets follow this reading (a
-    // forced update after the short pauses of a stretch of speech would pull
-    // the noise estimate up where it keeps it low).
+    // The hysteresis counts the blocks of the current stall of the update
+    // counter; a long stall resets the counter (but not the hysteresis, so
+    // the next stalled block resets it again).
     if (ns->update_count == ns->last_update_count)
-        ns->hyster_count = add(ns->hyster_count, 1);
-    ns->last_update_count = ns->update_count;
-    if (ns->hyster_count > NS_HYSTER_CNT_THLD) {
-        ns->update_count = 0;
+        ns->hyster_count = (Word16)(ns->hyster_count + 1);
+    else
         ns->hyster_count = 0;
-    }
+    ns->last_update_count = ns->update_count;
+    if (ns->hyster_count > NS_HYSTER_CNT_THLD)
+        ns->update_count = 0;
 
-    // With little evidence of speech, weak channels are set back to the floor.
+    // With few strong channels the weak ones are set back to the floor, and
+    // with little evidence of speech all of them are.
     Word16 index_cnt = 0;
     for (int c = 5; c < EVRC_NS_CHANNELS; c++)
         if (snr_idx[c] >= NS_INDEX_THLD)
             index_cnt++;
-    if (vm <= NS_METRIC_THLD || index_cnt <= NS_INDEX_CNT_THLD)
+    if (index_cnt < NS_INDEX_CNT_THLD)
         for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-            if (snr_idx[c] <= NS_SETBACK_THLD)
+            if (vm <= NS_METRIC_THLD || snr_idx[c] <= NS_SETBACK_THLD)
                 snr_idx[c] = 1;
 
-    // Gain floor from the total noise estimate, at most 13 dB down.
-    Word32 tne = 0;
-    for (int c = 0; c < EVRC_NS_CHANNELS; c++)
-        tne = L_add(tne, ns->ch_noise[c]);
-    Word32 gn = L_negate(db_q21(tne));
+    // Gain floor from the total noise estimate, at most 13 dB down. A
+    // channel at or above 0 dB gets 10^(-2^-26), just under unity.
+    Word32 gn = L_mpy_ls(L_negate(L_add(lg_q26(tne), NS_LOG10_Q8_OFFSET)), NS_TEN_Q10);
     if (gn < NS_MIN_GAIN_DB)
         gn = NS_MIN_GAIN_DB;
+    Word16 gain[NS_FFT / 2];
+    gain[0] = gain[1] = EVRC_MAX_16;
     for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-        Word16 q = snr_idx[c];
-        if (q < NS_SNR_THLD)
-            q = NS_SNR_THLD;
-        Word32 g = L_add(L_shl(L_mult(sub(q, NS_SNR_THLD), NS_GAIN_SLOPE), 5), gn);
-        Word16 gq = g >= 0 ? EVRC_MAX_16 : round(exp10_q26(L_shl(L_mpy_ls(g, NS_INV_20), 5)));
+        Word16 q = snr_idx[c] < NS_SNR_THLD ? (Word16)NS_SNR_THLD : snr_idx[c];
+        Word32 gdb = L_add(L_shl(L_mult(sub(q, NS_SNR_THLD), NS_GAIN_SLOPE), 5), gn);
+        if (gdb > 0)
+            gdb = 0;
+        Word32 y = L_shl(L_mpy_ls(gdb, NS_INV_20), 5);
+        if (y == 0)
+            y = -1;
+        Word16 gq = extract_h(exp10_q26(y));
         int lo = evrc_tab_ns_channel_bins[c][0], hi = evrc_tab_ns_channel_bins[c][1];
-        for (int k = lo; k <= hi; k++) {
-            buf[2 * k] = mult_r(buf[2 * k], gq);
-            buf[2 * k + 1] = mult_r(buf[2 * k + 1], gq);
-        }
+        for (int k = lo; k <= hi; k++)
+            gain[k] = gq;
+    }
+    // Every bin is scaled, DC, Nyquist and bin 1 too (by 32767).
+    for (int k = 0; k < NS_FFT / 2; k++) {
+        buf[2 * k] = mult(buf[2 * k], gain[k]);
+        buf[2 * k + 1] = mult(buf[2 * k + 1], gain[k]);
     }
 
     if (update) {
         for (int c = 0; c < EVRC_NS_CHANNELS; c++) {
-            Word32 n = L_add(L_mpy_ls(ns->ch_noise[c], 29490), L_mpy_ls(ns->ch_energy[c], 3277));
+            Word32 n =
+                L_add(weigh_upper(ns->ch_noise[c], 29490), weigh_upper(ns->ch_energy[c], 3277));
             ns->ch_noise[c] = n < NS_MIN_NOISE_ENERGY ? NS_MIN_NOISE_ENERGY : n;
         }
     }
 
-    // Synthesis at full precision in 32 bits: inverse transform with 4 bits
-    // of headroom, back to the input scale (with the extra halving the
-    // analysis expects), overlap-add, de-emphasis.
-    Word16 s2 = evrc_block_normalise(buf, NS_FFT, 4);
+    // Synthesis in 16 bits: inverse transform with 4 bits of headroom, back
+    // to the input scale with the extra halving the analysis expects,
+    // overlap-add, de-emphasis (the carried-over sample's product
+    // truncated, the others rounded).
+    Word16 s2 = ns_block_norm(buf, NS_FFT, 4);
     ns_rfft(buf, 1);
-    Word16 back = add(add(s, s2), 1);
-    Word32 y[NS_FFT];
+    Word16 back = negate(add(add(s, s2), 1));
     for (int n = 0; n < NS_FFT; n++)
-        y[n] = L_shr(L_deposit_h(buf[n]), back);
-    for (int n = 0; n < NS_TAIL; n++)
-        y[n] = L_add(y[n], ns->out_overlap[n]);
-    for (int n = 0; n < NS_TAIL; n++)
-        ns->out_overlap[n] = y[NS_BLOCK + n];
-    Word32 de = ns->de_emph_mem;
-    for (int n = 0; n < NS_BLOCK; n++) {
-        de = L_add(y[n], L_mpy_ls(de, 26214));
-        samples[n] = round(de);
+        buf[n] = shift_r(buf[n], back);
+    for (int n = 0; n < NS_TAIL; n++) {
+        buf[n] = add(buf[n], ns->out_overlap[n]);
+        ns->out_overlap[n] = buf[NS_BLOCK + n];
     }
-    ns->de_emph_mem = de;
+    Word16 y = add(buf[0], mult(26214, ns->de_emph_mem));
+    samples[0] = y;
+    for (int n = 1; n < NS_BLOCK; n++) {
+        y = add(buf[n], mult_r(26214, y));
+        samples[n] = y;
+    }
+    ns->de_emph_mem = y;
 }

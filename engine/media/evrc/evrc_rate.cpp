@@ -27,14 +27,11 @@ static Word32 band_ratio(Word32 signal, Word32 noise)
         return 256000000;
     if (signal <= 0)
         return 0;
-    Word16 ns = norm_l(signal), nn = norm_l(noise);
-    Word32 s = L_shl(signal, ns), n = L_shl(noise, nn);
-    if (s > n) {
-        s = L_shr(s, 1);
-        ns--;
-    }
-    Word32 q = L_divide(s, n);
-    return L_shr(q, (Word16)(23 - (nn - ns)));
+    // The numerator is always normalised to one bit short of full, so the
+    // quotient stays below one whatever the two mantissas are.
+    Word16 ns = sub(norm_l(signal), 1), nn = norm_l(noise);
+    Word32 q = L_divide(L_shl(signal, ns), L_shl(noise, nn));
+    return L_shr(q, sub(23, sub(nn, ns)));
 }
 
 static void update_snr(evrc_rate_state *rs)
@@ -81,19 +78,19 @@ static void update_estimates(evrc_rate_state *rs, Word16 beta)
     }
     rs->first_done = 1;
 
-    if (beta < 9830) {
+    // The estimate rises in one of two ways per frame, never both: fast
+    // after a stretch without periodicity, otherwise a slow creep in bands
+    // well above the background once speech has been seen.
+    if (beta < 9830)
         rs->low_beta_count = add(rs->low_beta_count, 1);
-        if (rs->low_beta_count > 8) {
-            // No periodicity for a while: let the noise estimate rise 3 %.
-            for (int b = 0; b < 2; b++)
-                rs->band_noise[b] = max32(plus_one16(rs->band_noise[b]),
-                                          L_shl(L_mpy_ls(rs->band_noise[b], 16876), 1));
-            rs->low_beta_count = 9;
-        }
-    } else {
+    else
         rs->low_beta_count = 0;
-    }
-    if (rs->signal_seen) {
+    if (rs->low_beta_count > 8) {
+        for (int b = 0; b < 2; b++)
+            rs->band_noise[b] =
+                max32(plus_one16(rs->band_noise[b]), L_shl(L_mpy_ls(rs->band_noise[b], 16876), 1));
+        rs->low_beta_count = 9;
+    } else if (rs->signal_seen) {
         for (int b = 0; b < 2; b++)
             if (rs->snr_class[b] >= 4 && rs->band_noise[b] < rs->band_smoothed[b])
                 rs->band_noise[b] = max32(plus_one16(rs->band_noise[b]),

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace
 {
@@ -148,6 +149,55 @@ class ConfigTest : public QObject
         // A fresh store, not the deleted one: it works and reads the file.
         QCOMPARE(CustomConfig::getInstance()->getValue(QStringLiteral("/a/b")),
                  QStringLiteral("c"));
+    }
+
+    // A password written makes the file its owner's alone, before the value
+    // reaches the disk; other values leave the mode as it was.
+    void passwordKeepsTheFileFromOtherUsers_data()
+    {
+        QTest::addColumn<int>("before"); // -1: no file yet
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("after");
+        QTest::newRow("shared file") << 0644 << "/account/password"
+                                     << "pw-1" << 0600;
+        QTest::newRow("any spelling") << 0640 << "/Account/PassWord"
+                                      << "pw-1" << 0600;
+        QTest::newRow("new file") << -1 << "/account/password"
+                                  << "pw-1" << 0600;
+        QTest::newRow("empty password") << 0644 << "/account/password"
+                                        << "" << 0644;
+        QTest::newRow("no password") << 0644 << "/account/user"
+                                     << "bob" << 0644;
+        QTest::newRow("already private") << 0600 << "/account/password"
+                                         << "pw-1" << 0600;
+    }
+    void passwordKeepsTheFileFromOtherUsers()
+    {
+        QFETCH(int, before);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(int, after);
+        const mode_t mask = umask(022);
+        if (before >= 0) {
+            WriteFile("[account]\nuser=ann\n");
+            QVERIFY(chmod("config.ini", static_cast<mode_t>(before)) == 0);
+        }
+        CustomConfig::getInstance()->setValue(key, value);
+        Reopen();
+        umask(mask);
+        struct stat st;
+        QVERIFY(stat("config.ini", &st) == 0);
+        QCOMPARE(static_cast<int>(st.st_mode & 07777), after);
+        QCOMPARE(CustomConfig::getInstance()->getValue(key), value);
+    }
+
+    void secretKeysAreThePasswords()
+    {
+        QVERIFY(CustomConfig::isSecretKey(QStringLiteral("/account/password")));
+        QVERIFY(CustomConfig::isSecretKey(QStringLiteral("/x/NewPassword/")));
+        QVERIFY(!CustomConfig::isSecretKey(QStringLiteral("/password/user")));
+        QVERIFY(!CustomConfig::isSecretKey(QStringLiteral("/account/user")));
     }
 };
 

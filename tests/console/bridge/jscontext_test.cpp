@@ -377,6 +377,30 @@ class JsContextTest : public QObject
         QCOMPARE(update.count(), 1);
     }
 
+    // The slots that take or hand out a password log it by length only.
+    void passwordsStayOutOfTheLog()
+    {
+        static QStringList lines;
+        lines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { lines << text; });
+        {
+            JsContext js;
+            (void)js.SaveAccount(QStringLiteral("{\"Name\":\"ann\",\"Password\":\"pw-Saved\"}"));
+            (void)js.ChangePassword(QStringLiteral("pw-Old"), QStringLiteral("pw-New"));
+            js.QtWriteIni(QStringLiteral("/account/password"), QStringLiteral("pw-Ini"));
+            QCOMPARE(js.QtReadIni(QStringLiteral("/Account/Password")), QStringLiteral("pw-Ini"));
+            js.QtWriteIni(QStringLiteral("/account/user"), QStringLiteral("ann-user"));
+        }
+        qInstallMessageHandler(previous);
+        const QString all = lines.join(QLatin1Char('\n'));
+        QVERIFY2(!all.contains(QLatin1String("pw-")), qPrintable(all));
+        // The log still tells what happened.
+        QVERIFY2(all.contains(QLatin1String("Password length:  8")), qPrintable(all));
+        QVERIFY2(all.contains(QLatin1String("newpassword length: 6")), qPrintable(all));
+        QVERIFY2(all.contains(QLatin1String("ann-user")), qPrintable(all));
+    }
+
     void recordDeviceFromTheFileBackend()
     {
         JsContext js;

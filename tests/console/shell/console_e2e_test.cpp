@@ -1,6 +1,7 @@
 // The console program end to end: its own X server, the real engine and web
 // engine, the test server and the test page.
 #include "console_run.h"
+#include "single_application.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -92,7 +93,8 @@ TEST(ConsoleE2e, SecondInstanceEndsAtOnce)
     EXPECT_TRUE(err.endsWith(name.toUtf8() + " already running.\n")) << err.toStdString();
     EXPECT_EQ(run.process().state(), QProcess::Running);
     EXPECT_TRUE(run.qtlog().contains(QStringLiteral("channel ")));
-    QFile::remove(QDir::tempPath() + QLatin1Char('/') + name);
+    QFile::remove(QDir::tempPath() + QLatin1Char('/') +
+                  single_application_server_name(name, getuid()));
 }
 
 } // namespace

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 using webtest::ConsoleRun;
-using webtest::k_time_scale;
 using webtest::PageCall;
 using webtest::spin_until;
 
@@ -207,32 +206,29 @@ TEST_F(ConsoleFlow, CloseDuringAMemberFlood)
                      [&] { ptt::test::flood_member_changes(run.server(), 2001, 1002, 10); });
     flood.start(20);
     ASSERT_GT(run.waitCall(QStringLiteral("onMemberChangedX"), 20), 0) << tail();
-    // The close is timed from the request that reached the window: the
-    // window closes no sooner than that, and the log line shows it arrived.
+    // Every wait below is for an event, never for a time, so that a loaded
+    // machine only makes the test slower. The two seconds the window stays
+    // up are counted from the first close request: the window cannot close
+    // sooner than two seconds after it.
     QElapsedTimer sent;
+    sent.start();
     bool asked = false;
-    for (int i = 0; i < 20 && !asked; i++) {
-        sent.start();
+    for (int i = 0; i < 120 && !asked; i++) {
         run.x().closeWindow(QLatin1String(ConsoleRun::TITLE));
         asked = run.waitLog(QStringLiteral("closeEvent"), 500);
     }
     ASSERT_TRUE(asked) << tail();
-    QElapsedTimer t;
-    t.start();
-    spin_until([&] { return run.process().state() == QProcess::NotRunning; },
-               std::max<int>(0, 1800 - int(sent.elapsed())));
-    EXPECT_EQ(run.process().state(), QProcess::Running) << "gone after " << sent.elapsed() << " ms";
-    EXPECT_TRUE(run.waitExit((3000 - 1800 + 2000) * k_time_scale)) << t.elapsed();
+    // The page is told: the console pushes its close call once.
+    ASSERT_TRUE(run.waitLog(QStringLiteral("JsContext::closeMainwindow"), 60000)) << tail();
+    // Then the program ends by itself, however slowly the machine runs.
+    ASSERT_TRUE(run.waitExit(120000)) << tail();
     flood.stop();
-    EXPECT_LT(t.elapsed(), 4000 * k_time_scale);
-    // Under a sanitizer the flooded page can still be working through its
-    // queue of member calls when the two seconds are up; the close call is
-    // then pushed but never run. It must never run twice.
-    const int closes = run.calls(QStringLiteral("closeMainwindowX")).size();
-    if (k_time_scale > 1.0)
-        EXPECT_LE(closes, 1) << tail();
-    else
-        EXPECT_EQ(closes, 1) << tail();
+    EXPECT_GE(sent.elapsed(), 2000) << "the window did not stay up for its two seconds";
+    EXPECT_EQ(run.qtlog().count(QStringLiteral("JsContext::closeMainwindow")), 1) << tail();
+    // A flooded page may still be working through its queue of member calls
+    // when the two seconds are up; the close call then reaches it but never
+    // runs. It must never run twice.
+    EXPECT_LE(run.calls(QStringLiteral("closeMainwindowX")).size(), 1) << tail();
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
     QFile err(run.folder() + QStringLiteral("/tarvex.err"));

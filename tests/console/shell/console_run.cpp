@@ -171,8 +171,9 @@ bool ConsoleRun::start(const QStringList &args)
     // Another run's log in a reused folder must not answer this run's waits.
     QFile::remove(m_folder + QStringLiteral("/qtlog.txt"));
     ptt::test::write_file(dir + "/custom.ini", "[network]\ndns = " + m_server->dns_entry() + "\n");
-    QUrl pageUrl = m_http.url(QStringLiteral("/dispatcher.html"));
+    QUrl pageUrl = m_http.url(m_pagePath);
     pageUrl.setQuery(m_pageQuery);
+    m_pageUrl = pageUrl;
     const QString config =
         QStringLiteral("[Qt]\nqtlog=1\n%3\n[QT]\ntitle=%1\n\n[network]\nurl=%2\n")
             .arg(QLatin1String(TITLE), pageUrl.toString(), m_extraConfig);
@@ -181,6 +182,11 @@ bool ConsoleRun::start(const QStringList &args)
                 m_folder + QStringLiteral("/pinyin.code"));
     QFile::copy(QString::fromStdString(ptt::test::run_path("py.res")),
                 m_folder + QStringLiteral("/py.res"));
+    // As an installer leaves them, readable by everyone: no password in
+    // them yet.
+    const auto shared = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    QFile::setPermissions(m_folder + QStringLiteral("/custom.ini"), shared);
+    QFile::setPermissions(m_folder + QStringLiteral("/config.ini"), shared);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_x.display());
@@ -209,6 +215,8 @@ bool ConsoleRun::start(const QStringList &args)
 #endif
     if (geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    for (const QString &name : m_extraEnv.keys())
+        env.insert(name, m_extraEnv.value(name));
     m_env = env;
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_folder);
@@ -240,6 +248,13 @@ bool ConsoleRun::runAgain(const QStringList &args, QByteArray *err, int *code, q
 void ConsoleRun::press(const QString &button, const QString &how)
 {
     m_drive += QString(QStringLiteral("%1 %2 %3\n")).arg(++m_presses).arg(button, how).toUtf8();
+    m_http.serve(QStringLiteral("/drive"), m_drive, "text/plain; charset=utf-8",
+                 "Cache-Control: no-store\r\n");
+}
+
+void ConsoleRun::clearDrive()
+{
+    m_drive.clear();
     m_http.serve(QStringLiteral("/drive"), m_drive, "text/plain; charset=utf-8",
                  "Cache-Control: no-store\r\n");
 }

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <memory>
 #include <sys/types.h>
 
@@ -82,6 +83,29 @@ class ConsoleRun
     {
         m_pageQuery = query;
     }
+    // Before start: the configured address's path on the page's server
+    // ("/dispatcher.html" by default), and one more environment variable.
+    void setPagePath(const QString &path)
+    {
+        m_pagePath = path;
+    }
+    void setEnv(const QString &name, const QString &value)
+    {
+        m_extraEnv.insert(name, value);
+    }
+    // The configured page address (after start).
+    QUrl pageUrl() const
+    {
+        return m_pageUrl;
+    }
+    // The page's own web server, to serve more files beside the page.
+    HttpServer &http()
+    {
+        return m_http;
+    }
+    // Forgets the presses given so far: a page loaded anew (which starts
+    // counting again) does not repeat them.
+    void clearDrive();
     // Before start, in sanitizer builds: report the program's leaks at its
     // end (by default leaks are not checked in it), with the given
     // suppressions file. A leak report leaves the exit status alone: the
@@ -136,6 +160,9 @@ class ConsoleRun
     QString m_extraConfig;
     QString m_program;
     QString m_pageQuery;
+    QString m_pagePath = QStringLiteral("/dispatcher.html");
+    QUrl m_pageUrl;
+    QProcessEnvironment m_extraEnv;
     QString m_leakSuppressions;
     QByteArray m_drive;
     int m_presses = 0;

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QSettings>
 #include <QTextCodec>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include <QWebEngineProfile>
 #include <gtest/gtest.h>
 #include <memory>
+#include <utility>
 
 using webtest::spin_for;
 using webtest::spin_until;
@@ -43,6 +46,40 @@ LoopRun run_loop(int ms = 10000)
     guard.start(ms);
     const int code = QCoreApplication::exec();
     return {t.elapsed(), code};
+}
+
+// The cache clean removes the web cache's own folder and nothing else: a
+// path that is empty (an off-the-record profile), relative, or a folder the
+// console lives in keeps its files.
+TEST(MainWindowCache, CleanRemovesOnlyTheCacheFolder)
+{
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("keep/sub")));
+    const QString planted = cwd + QStringLiteral("/keep/sub/recording.amr");
+    ASSERT_TRUE(ptt::test::write_file(planted.toStdString(), "x"));
+    QWebEngineProfile off_the_record;
+    ASSERT_TRUE(off_the_record.isOffTheRecord());
+    const QStringList refused{off_the_record.cachePath(),
+                              QString(),
+                              QStringLiteral("keep"),
+                              QStringLiteral("."),
+                              cwd,
+                              cwd + QStringLiteral("/"),
+                              cwd + QStringLiteral("/keep/.."),
+                              QFileInfo(cwd).path(),
+                              QStringLiteral("/"),
+                              QDir::homePath(),
+                              QCoreApplication::applicationDirPath()};
+    for (const QString &path : refused) {
+        EXPECT_FALSE(mainwindow_cache_folder_removable(path)) << path.toStdString();
+        EXPECT_FALSE(mainwindow_remove_cache_folder(path)) << path.toStdString();
+        EXPECT_TRUE(QFile::exists(planted)) << path.toStdString();
+    }
+    // A folder of its own goes, with what is in it.
+    const QString cache = cwd + QStringLiteral("/keep/sub");
+    EXPECT_TRUE(mainwindow_remove_cache_folder(cache));
+    EXPECT_FALSE(QFile::exists(planted));
+    EXPECT_TRUE(QDir(cwd + QStringLiteral("/keep")).exists());
 }
 
 TEST(MainWindowValues, LogPriority)
@@ -228,6 +265,96 @@ TEST_F(MainWin, CleanRemovesTheCacheFolder)
     ASSERT_TRUE(ptt::test::write_file(marker.toStdString(), "x"));
     QMetaObject::invokeMethod(window.get(), "clean");
     EXPECT_FALSE(QFile::exists(marker));
+}
+
+// Rows 1 to 5, the web view's own, on a real window: a renderer crash reloads
+// the page, the page's full-screen request switches the window to full
+// screen and back (maximised), its permission request is answered twice and
+// granted, and its download is saved where the window's save dialog says.
+TEST_F(MainWin, WebViewRows)
+{
+    const QByteArray page =
+        "<html><head><title>rows</title></head><body>"
+        "<button id=\"full\" onclick=\"document.documentElement.requestFullscreen()\">"
+        "full</button></body></html>";
+    server.serve(QStringLiteral("/rows"), page);
+    server.serve(QStringLiteral("/file.txt"), "the file's text", "text/plain",
+                 "Content-Disposition: attachment; filename=\"file.txt\"\r\n");
+    write_config(
+        {{QStringLiteral("/network/url"), server.url(QStringLiteral("/rows")).toString()}});
+    window = std::make_unique<MainWindow>();
+    window->show();
+    ASSERT_NE(window->webView(), nullptr);
+    QWebEnginePage *p = window->webView()->page();
+    auto js = [p](const QString &script) {
+        auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+        p->runJavaScript(script, [answer](const QVariant &r) {
+            answer->second = r;
+            answer->first = true;
+        });
+        EXPECT_TRUE(spin_until([&] { return answer->first; })) << script.toStdString();
+        return answer->second;
+    };
+    auto loaded = [&] { return js(QStringLiteral("document.readyState")) == "complete"; };
+    ASSERT_TRUE(spin_until([&] { return window->webView()->title() == "rows" && loaded(); }));
+
+    // 1: the page comes again from the server on the next turn of the loop.
+    js(QStringLiteral("window.before = 1; true"));
+    emit window->webView()->renderProcessTerminated(QWebEnginePage::CrashedTerminationStatus, 1);
+    EXPECT_TRUE(spin_until([&] { return server.requests(QStringLiteral("/rows")) == 2; }));
+    EXPECT_TRUE(spin_until([&] { return loaded() && js("typeof window.before") == "undefined"; }));
+
+    // 2: a key press on the focused button is the user's gesture the request needs.
+    window->activateWindow();
+    js(QStringLiteral("document.getElementById('full').focus(); true"));
+    QWidget *input = window->webView()->focusProxy();
+    ASSERT_NE(input, nullptr);
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent key(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QCoreApplication::sendEvent(input, &key);
+    }
+    EXPECT_TRUE(spin_until([&] { return window->isFullScreen(); }));
+    js(QStringLiteral("document.exitFullscreen(); true"));
+    EXPECT_TRUE(spin_until([&] { return window->isMaximized() && !window->isFullScreen(); }));
+
+    // 3 and 4: the configured page's request, answered by both rows.
+    QStringList answers;
+    {
+        static QStringList *s_answers = nullptr;
+        s_answers = &answers;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+                if (s_answers != nullptr && text.contains(QLatin1String("permission")))
+                    s_answers->append(text);
+            });
+        js(QStringLiteral("window.perm = ''; Notification.requestPermission()"
+                          ".then(function (r) { window.perm = r; }); true"));
+        EXPECT_TRUE(spin_until([&] { return js(QStringLiteral("window.perm")) == "granted"; }));
+        qInstallMessageHandler(previous);
+        s_answers = nullptr;
+    }
+    EXPECT_EQ(answers.filter(QStringLiteral("granted")).size(), 2)
+        << answers.join('\n').toStdString();
+
+    // 5: the window's own save dialog, with its caption.
+    QList<QWidget *> parents;
+    QStringList captions;
+    const QString saved = webtest::work_dir() + QStringLiteral("/row5.txt");
+    webhost_set_save_asker([&](QWidget *parent, const QString &caption, const QString &) {
+        parents.append(parent);
+        captions.append(caption);
+        return saved;
+    });
+    js(QStringLiteral("var a = document.createElement('a'); a.href = '/file.txt'; "
+                      "document.body.appendChild(a); a.click(); true"));
+    EXPECT_TRUE(spin_until([&] {
+        QFile f(saved);
+        return f.open(QIODevice::ReadOnly) && f.readAll() == "the file's text";
+    }));
+    webhost_set_save_asker(nullptr);
+    ASSERT_EQ(parents.size(), 1);
+    EXPECT_EQ(parents[0], window.get());
+    EXPECT_EQ(captions[0], QString::fromUtf8("\u53e6\u5b58\u4e3a"));
 }
 
 // Pop-ups go with the window that hosts their opener.

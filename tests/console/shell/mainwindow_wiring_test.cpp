@@ -27,6 +27,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QPushButton>
 #include <QSettings>
 #include <QTextCodec>
 #include <QTimer>
@@ -641,6 +642,70 @@ TEST_F(Wiring, SpeakersMuteTheWallAndGiveTheSoundBack)
     EXPECT_EQ(names, (QStringList{"onStartSpeakX", "onStopSpeakX", "onStartPlayingX",
                                   "onStartSpeakX", "onStopSpeakX", "onStopPlayingX"}));
     js->closevideocontainer();
+}
+
+// Rows 10 to 13 over a new layout: a talk, own or heard, during which the
+// wall gets a new layout (a layout switch, or closed and opened again)
+// leaves every window of the new layout muted when it ends.
+TEST_F(Wiring, TalksOverANewLayoutLeaveItsWindowsMuted)
+{
+    make_window();
+    JsContext *js = window->jsContext();
+    VideoWall *wall = window->videoWall();
+    VideoContainer *box = window->videoContainer();
+    box->setClock([] {
+        static qint64 now = 0;
+        return now += 5000; // no switch is ever too soon after the last
+    });
+    take_calls();
+    int seen = 0;
+    // Each step below makes one page call: wait for it.
+    auto step = [&](std::function<void()> act) {
+        act();
+        seen++;
+        return wait_calls(seen);
+    };
+    // An engine callback runs on a thread of its own, as the engine's do.
+    auto engine = [](std::function<void()> callback) {
+        return [callback] {
+            std::thread t(callback);
+            t.join();
+        };
+    };
+    const std::function<void()> own[2] = {[] { POc::win_pfn_notify_start_speak_cb(2001, "P"); },
+                                          [] { POc::win_pfn_notify_stop_speak_cb(2001, "P"); }};
+    const std::function<void()> heard[2] = {
+        [] { POc::win_pfn_notify_start_playing_sound(1001, "Alice", 2001, "P"); },
+        [] { POc::win_pfn_notify_stop_playing_sound(1001, "Alice", 2001, "P"); }};
+    const QString a = QStringLiteral("rtmp://127.0.0.1:1/live/a");
+    const QString b = QStringLiteral("rtmp://127.0.0.1:1/live/b");
+    auto open_wall = [&] { js->startUpvideo(0, 60, 1300, 900); };
+    auto close_wall = [&] { js->closevideocontainer(); };
+    for (int talk = 0; talk < 2; talk++) {
+        const auto &calls = talk == 0 ? own : heard;
+        for (int reopen = 0; reopen < 2; reopen++) {
+            const std::string name = std::string(talk == 0 ? "own talk" : "heard talk") +
+                                     (reopen ? ", wall reopened" : ", layout switch");
+            ASSERT_TRUE(step(open_wall)) << name;
+            js->startpullstreamindex(a, false, QStringLiteral("Ann"), QStringLiteral("360p"));
+            box->videovoiceEventCustom(a, false); // the dispatcher turns a up
+            ASSERT_TRUE(step(engine(calls[0]))) << name;
+            ASSERT_TRUE(wall->muteSaved()) << name;
+            if (reopen) {
+                ASSERT_TRUE(step(close_wall)) << name;
+                ASSERT_TRUE(step(open_wall)) << name;
+            } else {
+                ASSERT_TRUE(step([&] { box->form().fourChannel->click(); })) << name;
+                ASSERT_EQ(wall->entries().size(), 4) << name;
+            }
+            js->startpullstreamindex(b, false, QStringLiteral("Bob"), QStringLiteral("360p"));
+            ASSERT_TRUE(step(engine(calls[1]))) << name;
+            ASSERT_FALSE(wall->entries().isEmpty()) << name;
+            for (const PullWidgetEntry *e : wall->entries())
+                EXPECT_TRUE(e->muted) << name << " " << e->url.toStdString();
+            ASSERT_TRUE(step(close_wall)) << name;
+        }
+    }
 }
 
 // Teardown in order: the single call's thread and streams, the live-video

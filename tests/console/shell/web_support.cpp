@@ -43,7 +43,7 @@ HttpServer::HttpServer()
                 QByteArray reply;
                 if (m_pages.contains(path)) {
                     const Entry &e = m_pages[path];
-                    reply = "HTTP/1.1 200 OK\r\nContent-Type: " + e.type +
+                    reply = "HTTP/1.1 " + e.status + "\r\nContent-Type: " + e.type +
                             "\r\nContent-Length: " + QByteArray::number(e.body.size()) + "\r\n" +
                             e.extra + "Connection: close\r\n\r\n" + e.body;
                 } else {
@@ -61,6 +61,13 @@ void HttpServer::serve(const QString &path, const QByteArray &body, const QByteA
                        const QByteArray &extra)
 {
     m_pages[path] = Entry{body, type, extra};
+}
+
+void HttpServer::redirect(const QString &path, const QUrl &location)
+{
+    Entry e{QByteArray(), "text/plain", "Location: " + location.toEncoded() + "\r\n"};
+    e.status = "302 Found";
+    m_pages[path] = e;
 }
 
 QUrl HttpServer::url(const QString &path, const QString &host) const

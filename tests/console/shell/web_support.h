@@ -23,6 +23,8 @@ class HttpServer : public QTcpServer
     HttpServer();
     void serve(const QString &path, const QByteArray &body,
                const QByteArray &type = "text/html; charset=utf-8", const QByteArray &extra = {});
+    // Answers path with "302 Found" to location.
+    void redirect(const QString &path, const QUrl &location);
     QUrl url(const QString &path, const QString &host = QStringLiteral("127.0.0.1")) const;
     int requests(const QString &path) const
     {
@@ -32,6 +34,7 @@ class HttpServer : public QTcpServer
   private:
     struct Entry {
         QByteArray body, type, extra;
+        QByteArray status = "200 OK";
     };
     QHash<QString, Entry> m_pages;
     QHash<QString, int> m_requests;

@@ -143,7 +143,40 @@ TEST_F(Istream, SequenceRules)
          0},
         {"65535 then 0 breaks probation", "2", {{65535, 1}, {0, 0}}, 0, 1, 1, 0, 1},
         {"jump of 9 is unordered", "0", {{1000, 1}, {1009, 1}}, 1009, 0, 0, 1, 0},
-        {"jump of 10 restarts", "0", {{1000, 1}, {1010, 0}}, 1010, 1, 1, 0, 0},
+        {"jump of 10 waits for the next packet", "0", {{1000, 1}, {1010, 0}}, 1000, 1, 1, 0, 0},
+        {"jump of 10 followed once the next packet continues it",
+         "0",
+         {{1000, 1}, {1010, 0}, {1011, 1}},
+         1011,
+         1,
+         1,
+         0,
+         0},
+        {"a stray does not move the sequence",
+         "0",
+         {{1000, 1}, {30000, 0}, {1001, 1}, {50000, 0}, {1002, 1}},
+         1002,
+         2,
+         2,
+         0,
+         0},
+        {"a stray in probation is dropped and the probation goes on",
+         "2",
+         {{100, 1}, {40000, 0}, {101, 1}, {102, 1}},
+         102,
+         1,
+         1,
+         0,
+         0},
+        {"two in a row far from the probed sequence are probed instead",
+         "2",
+         {{100, 1}, {40000, 0}, {40001, 1}, {40002, 1}},
+         40002,
+         1, // 100; 40000 is taken in with 40001
+
+         1,
+         0,
+         0},
         {"duplicate", "0", {{1000, 1}, {1000, 0}}, 1000, 1, 1, 0, 0},
         {"9 behind becomes the last", "0", {{1000, 1}, {991, 1}, {992, 1}}, 992, 0, 0, 0, 0},
         {"10 behind is dropped silently", "0", {{1000, 1}, {990, 0}}, 1000, 1, 0, 0, 0},
@@ -159,8 +192,8 @@ TEST_F(Istream, SequenceRules)
         {"10 behind across a wrap", "0", {{65530, 1}, {5, 1}, {65531, 0}}, 5, 1, 0, 0, 0},
         {"packprobation 0: a restart starts no probation",
          "0",
-         {{1000, 1}, {1010, 0}, {1013, 1}},
-         1013,
+         {{1000, 1}, {1010, 0}, {1011, 1}, {1014, 1}},
+         1014,
          1,
          1,
          1,
@@ -364,20 +397,25 @@ TEST_F(Istream, TenLostPacketsRestartTheStream)
         put_packet(HAL_PT_AMR, k);
         tick(5);
     }
-    // 20..29 are lost; the stream conceals until 30 arrives, 11 ahead.
+    // 20..29 are lost; the stream conceals until 30 arrives, 11 ahead. One
+    // packet that far ahead may be a stray: it is dropped, and 31, which
+    // continues it, restarts the stream.
     tick(50);
     EXPECT_EQ(s->state, RTP_ISTREAM_PLAYING);
     EXPECT_EQ(put_packet(HAL_PT_AMR, 30), 0);
+    EXPECT_EQ(s->state, RTP_ISTREAM_PLAYING);
+    EXPECT_EQ(s->bad_seq, 1u);
+    EXPECT_EQ(put_packet(HAL_PT_AMR, 31), 1);
     EXPECT_EQ(s->state, RTP_ISTREAM_BUFFERING);
     EXPECT_EQ(s->bad_seq, 1u);
-    EXPECT_EQ(s->samples, 0u) << "the packet that restarted is not stored";
+    EXPECT_EQ(s->samples, 800u) << "the packet that confirmed the jump is stored";
     EXPECT_EQ(g_rec.in_events().back(), static_cast<uint32_t>(RTP_ISTREAM_EVENT_RESTARTED));
-    EXPECT_EQ(s->copies.next, &s->copies) << "no payload copy outlives the reset";
-    // A new probation from 30 on, and a new start after 400 ms.
+    EXPECT_EQ(s->copies.next->next, &s->copies) << "only its payload copy outlives the reset";
+    // A new probation from 31 on, and a new start after 400 ms.
     size_t before = played.size();
     tick(3);
     EXPECT_EQ(played.size(), before) << "silent while buffering again";
-    for (uint32_t k = 31; k < 35; k++)
+    for (uint32_t k = 32; k < 35; k++)
         EXPECT_EQ(put_packet(HAL_PT_AMR, k), 1);
     EXPECT_EQ(s->state, RTP_ISTREAM_PLAYING);
     tick(5);
@@ -386,6 +424,63 @@ TEST_F(Istream, TenLostPacketsRestartTheStream)
     EXPECT_EQ(count_of(ev, RTP_ISTREAM_EVENT_RESTARTED), 1u);
     std::vector<bytes> f31 = packet_frames(HAL_PT_AMR, 31);
     EXPECT_EQ(difference(std::vector<bytes>(played.end() - 5, played.end()), f31), "");
+}
+
+// A hundred packets of the talker's SSRC with random sequence numbers far off
+// its own arrive between each pair of its packets, from its first packet on
+// (default probation); or twenty before each of its packets, the first one
+// included: every frame of the talk is still played, in order, and the
+// playing stream never restarts.
+TEST_F(Istream, StraysOfTheSameSsrcNeitherResetNorBreakTheTalk)
+{
+    for (bool strays_first : {false, true}) {
+        for (uint32_t pt : {HAL_PT_AMR, HAL_PT_EVRC}) {
+            SCOPED_TRACE(std::to_string(pt) + (strays_first ? " strays first" : ""));
+            make();
+            std::mt19937 rng(7);
+            const uint32_t n = 30;
+            // Before the first packet the stream cannot tell which sequence
+            // is the talker's: it remembers the latest 64 far packets, so
+            // fewer strays come between two packets of the talker there.
+            const int count = strays_first ? 20 : 100;
+            auto strays = [&](uint32_t k) {
+                for (int i = 0; i < count; i++) {
+                    uint32_t seq = (100 + k + 1000 + rng() % 63536) & 0xFFFF;
+                    int rc = put(pt, seq, rng(), payload(pt, packet_frames(pt, 500 + k)));
+                    if (!strays_first || k > 0 || i > 0) {
+                        EXPECT_EQ(rc, 0);
+                    }
+                }
+            };
+            auto talker = [&](uint32_t k) {
+                if (strays_first)
+                    strays(k);
+                int rc = put_packet(pt, k);
+                if (!strays_first || k > 0) {
+                    EXPECT_EQ(rc, 1) << k;
+                }
+                if (!strays_first)
+                    strays(k);
+            };
+            for (uint32_t k = 0; k < 4; k++)
+                talker(k);
+            for (uint32_t k = 4; k < n; k++) {
+                talker(k);
+                tick(5);
+            }
+            tick(30);
+            ASSERT_GE(played.size(), n * 5);
+            played.resize(n * 5);
+            EXPECT_EQ(difference(played, heard(pt, n, std::vector<bool>(n, false))), "");
+            EXPECT_EQ(count_of(g_rec.in_events(), RTP_ISTREAM_EVENT_START), 1u);
+            if (!strays_first) {
+                EXPECT_EQ(s->bad_seq, n * 100u);
+            }
+            rtp_istream_destroy(&s);
+            TearDown();
+            played.clear();
+        }
+    }
 }
 
 TEST_F(Istream, LatePacketIsFreed)
@@ -477,6 +572,8 @@ TEST_F(Istream, DestroyFromInsideTheCallbacks)
             advance(20);
         if (target == 2) {
             EXPECT_EQ(put_on_looper(20), 0) << "long jump while playing";
+            EXPECT_NE(s, nullptr) << "one packet far ahead does not restart";
+            EXPECT_EQ(put_on_looper(21), 0) << "the next one confirms the jump";
         }
         if (target == 3) {
             run([&] {

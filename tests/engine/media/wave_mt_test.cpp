@@ -311,6 +311,44 @@ TEST(WaveFile, PlaybackAppendsInOrderAndResetReturnsQueuedBuffers)
             ASSERT_EQ(pcm[static_cast<size_t>(i * WAVE_PERIOD + k)], i * 1000 + k);
 }
 
+// The output file is held open only while a device is: the engine's unload
+// leaves no descriptor on it, and a later device appends to it.
+TEST(WaveFile, TheOutputFileClosesWithTheLastDevice)
+{
+    TempCwd cwd;
+    wave_file_opts o = file_opts("", "out.wav", WAVE_PACE_PUMPED);
+    ASSERT_EQ(wave_set_backend(WAVE_BACKEND_FILE, &o), 0);
+    auto play_one = [](int16_t value, int devices) {
+        events ev;
+        std::vector<wave_dev *> devs(static_cast<size_t>(devices), nullptr);
+        for (wave_dev *&d : devs)
+            ASSERT_EQ(wave_open(&d, WAVE_OUT, WAVE_MAPPER, on_wave, &ev), 0);
+        EXPECT_EQ(ptt::test::open_fds_to("out.wav"), 1);
+        buffer b;
+        for (int16_t &x : b.pcm)
+            x = value;
+        ASSERT_EQ(wave_prepare(devs[0], &b.hdr), 0);
+        ASSERT_EQ(wave_write(devs[0], &b.hdr), 0);
+        wave_file_pump(WAVE_OUT, 1);
+        ASSERT_TRUE(wait_until([&] { return ev.count(WAVE_MSG_DONE) == 1; }));
+        ASSERT_EQ(wave_unprepare(devs[0], &b.hdr), 0);
+        for (size_t i = devs.size(); i-- > 0;) {
+            EXPECT_EQ(ptt::test::open_fds_to("out.wav"), 1) << "still in use";
+            wave_close(&devs[i]);
+        }
+        EXPECT_EQ(ptt::test::open_fds_to("out.wav"), 0);
+    };
+    ASSERT_NO_FATAL_FAILURE(play_one(111, 2));
+    ASSERT_NO_FATAL_FAILURE(play_one(222, 1));
+    ASSERT_EQ(wave_beep(1000, 50), 0);
+    EXPECT_EQ(ptt::test::open_fds_to("out.wav"), 0);
+    std::vector<int16_t> pcm = read_wav("out.wav");
+    ASSERT_EQ(pcm.size(), 2u * WAVE_PERIOD + 400u);
+    EXPECT_EQ(pcm[0], 111);
+    EXPECT_EQ(pcm[WAVE_PERIOD], 222);
+    EXPECT_NE(pcm[2 * WAVE_PERIOD + 10], 0); // the beep
+}
+
 TEST(WaveFile, RealTimePacingTakesTheDurationOfTheSound)
 {
     TempCwd cwd;

@@ -3,8 +3,10 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -39,8 +41,8 @@ std::vector<Triple> saved_contents(const std::string &path)
     std::vector<Triple> out;
     std::string line, section;
     while (std::getline(in, line)) {
-        if (line.empty())
-            continue;
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue; // comments are kept, but hold no setting
         if (line.front() == '[') {
             EXPECT_EQ(line.back(), ']') << line;
             section = line.substr(1, line.size() - 2);
@@ -187,6 +189,113 @@ TEST(HalIni, RoundTripWithBomCrlfCommentsAndLongValues)
     EXPECT_EQ(dir_entries(cwd.path()), (std::vector<std::string>{"custom.ini"}));
 }
 
+// Lines the store has no key for stay in their section across a save: the
+// order within the section may change, the lines may not go.
+TEST(HalIni, SaveKeepsCommentsAndUnknownLinesInTheirSection)
+{
+    ptt::test::TempCwd cwd;
+    ASSERT_TRUE(ptt::test::write_file("custom.ini", "; top note\n"
+                                                    "[account]\n"
+                                                    "# who logs in\n"
+                                                    "user = alice\n"
+                                                    "  ; indented note\n"
+                                                    "no separator here\n"
+                                                    "[half open\n"
+                                                    "[record]\n"
+                                                    "codec = 103 ; kept apart\n"
+                                                    "; only a note\n"));
+    Store s;
+    ASSERT_EQ(hal_ini_load(s.ini, nullptr, nullptr), 6);
+    EXPECT_EQ(s.get("account", "user"), "alice");
+    EXPECT_EQ(s.get("record", "codec"), "103");
+    ASSERT_EQ(hal_ini_replace(s.ini, "account", "role", "2"), 0);
+    // Removing the section's only key keeps the section for its comment.
+    ASSERT_EQ(hal_ini_remove(s.ini, "record", "codec"), 0);
+    ASSERT_EQ(hal_ini_save(s.ini), 0);
+
+    // Each section's lines as saved, sorted: order-free but section-bound.
+    auto sections = [](const std::string &text) {
+        std::map<std::string, std::vector<std::string>> out;
+        std::istringstream in(text);
+        std::string line, section = "<none>";
+        while (std::getline(in, line)) {
+            if (line.empty())
+                continue;
+            if (line.front() == '[' && line.back() == ']')
+                section = line;
+            else
+                out[section].push_back(line);
+        }
+        for (auto &[name, lines] : out)
+            std::sort(lines.begin(), lines.end());
+        return out;
+    };
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"[]", {"; top note"}},
+        {"[account]",
+         {"# who logs in", "; indented note", "[half open", "no separator here", "role = 2",
+          "user = alice"}},
+        {"[record]", {"; only a note"}},
+    };
+    const std::string saved = ptt::test::read_file("custom.ini");
+    EXPECT_EQ(sections(saved), expected) << saved;
+
+    // A second round trip changes nothing more.
+    Store again;
+    EXPECT_GT(hal_ini_load(again.ini, nullptr, nullptr), 0);
+    EXPECT_EQ(again.get("account", "role"), "2");
+    ASSERT_EQ(hal_ini_save(again.ini), 0);
+    EXPECT_EQ(sections(ptt::test::read_file("custom.ini")), expected);
+}
+
+// A value too long to hold is refused with a log line, by a replace and by
+// a load, and a save then writes the file as it was.
+TEST(HalIni, OverLongValuesAreRefusedAndTheFileKept)
+{
+    ptt::test::TempCwd cwd;
+    const std::string huge(4 << 20, 'v');
+    const std::string longest(HAL_INI_VALUE_MAX, 'w');
+    const std::string original = "[account]\nuser = alice\nbig = " + huge + "\n  more " + huge +
+                                 "\n[network]\ndns = 127.0.0.1:1\n";
+    ASSERT_TRUE(ptt::test::write_file("custom.ini", original));
+    hal_log *log = hal_log_new(nullptr);
+    ASSERT_EQ(hal_log_set_file(log, "test.log"), 0);
+    hal_ini *ini = hal_ini_new(nullptr, log, nullptr);
+    std::vector<Triple> seen;
+    ASSERT_EQ(hal_ini_load(
+                  ini,
+                  [](void *arg, const char *s, const char *k, const char *v) {
+                      static_cast<std::vector<Triple> *>(arg)->emplace_back(s, k, v);
+                  },
+                  &seen),
+              0);
+    EXPECT_EQ(seen, (std::vector<Triple>{{"account", "user", "alice"},
+                                         {"network", "dns", "127.0.0.1:1"}}));
+    EXPECT_EQ(hal_ini_find(ini, "account", "big"), nullptr);
+
+    EXPECT_EQ(hal_ini_replace(ini, "account", "user", (huge + "x").c_str()), -1);
+    EXPECT_EQ(hal_ini_check(ini, "account", "user", (longest + "x").c_str()), -1);
+    EXPECT_EQ(hal_ini_check(ini, "account", "user", longest.c_str()), 0);
+    EXPECT_STREQ(hal_ini_find(ini, "account", "user"), "alice");
+    ASSERT_EQ(hal_ini_save(ini), 0);
+    hal_ini_destroy(&ini);
+    hal_log_destroy(&log);
+
+    // Same lines, same sections: the long ones written back unchanged.
+    const std::string saved = ptt::test::read_file("custom.ini");
+    EXPECT_NE(saved.find("\nbig = " + huge + "\n"), std::string::npos);
+    EXPECT_NE(saved.find("\n  more " + huge + "\n"), std::string::npos);
+    EXPECT_NE(saved.find("[account]\nuser = alice\nbig = "), std::string::npos);
+    EXPECT_NE(saved.find("[network]\ndns = 127.0.0.1:1\n"), std::string::npos);
+    EXPECT_EQ(saved.size(), original.size() + 2); // a blank line after each section
+    std::string text = ptt::test::read_file("test.log");
+    EXPECT_NE(text.find("\tini\t[account] big: a value of 4194304 bytes is refused\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\tini\t[account] user: a value of 4194305 bytes is refused\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("vvvv"), std::string::npos); // values never reach the log
+}
+
 TEST(HalIni, SaveWritesTablesInIterationOrder)
 {
     ptt::test::TempCwd cwd;
@@ -273,13 +382,59 @@ TEST(HalIni, SaveReplacesTheFileAtomicallyKeepingItsMode)
     ASSERT_EQ(stat("custom.ini", &before), 0);
     Store s(cwd.path().c_str());
     ASSERT_EQ(hal_ini_load(s.ini, nullptr, nullptr), 0);
-    hal_ini_replace(s.ini, "account", "password", "x");
+    hal_ini_replace(s.ini, "account", "role", "x"); // no password in the file
     ASSERT_EQ(hal_ini_save(s.ini), 0);
     struct stat after;
     ASSERT_EQ(stat("custom.ini", &after), 0);
     EXPECT_NE(before.st_ino, after.st_ino); // a new file was renamed into place
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_EQ(dir_entries(cwd.path()), (std::vector<std::string>{"custom.ini"}));
+}
+
+// A file holding a password ends readable by its owner only, whether it is
+// new or was readable by others; without one the mode is what it was (or
+// what the umask gives a new file).
+TEST(HalIni, SaveKeepsAPasswordFromOtherUsers)
+{
+    struct Case {
+        int before; // -1: no file yet
+        const char *key, *value;
+        unsigned after;
+        bool logged;
+    } cases[] = {
+        {0644, "password", "secret", 0600, true},  {0664, "Old_Password", "secret", 0600, true},
+        {-1, "password", "secret", 0600, false},   {0600, "password", "secret", 0600, false},
+        {0400, "password", "secret", 0400, false}, {0644, "password", "", 0644, false},
+        {0644, "user", "bob", 0644, false},        {-1, "user", "bob", 0644, false},
+    };
+    const mode_t old_mask = umask(022);
+    for (const Case &c : cases) {
+        char trace[64];
+        snprintf(trace, sizeof(trace), "%s, before %03o", c.key, c.before);
+        SCOPED_TRACE(trace);
+        ptt::test::TempCwd cwd;
+        if (c.before >= 0) {
+            ASSERT_TRUE(ptt::test::write_file("custom.ini", "[network]\ndns = x\n"));
+            ASSERT_EQ(chmod("custom.ini", static_cast<mode_t>(c.before)), 0);
+        }
+        hal_log *log = hal_log_new(nullptr);
+        ASSERT_EQ(hal_log_set_file(log, "test.log"), 0);
+        hal_ini *ini = hal_ini_new(nullptr, log, ".");
+        hal_ini_replace(ini, "account", c.key, c.value);
+        EXPECT_EQ(hal_ini_save(ini), 0);
+        hal_ini_destroy(&ini);
+        hal_log_destroy(&log);
+        struct stat after;
+        ASSERT_EQ(stat("custom.ini", &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, c.after);
+        const std::string text = ptt::test::read_file("test.log");
+        char line[80];
+        snprintf(line, sizeof(line), "custom.ini holds a password: mode %03o narrowed to 600",
+                 c.before);
+        EXPECT_EQ(text.find(line) != std::string::npos, c.logged) << text;
+        EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+    }
+    umask(old_mask);
 }
 
 TEST(HalIni, ReplaceCopiesBeforeDroppingTheOldValue)

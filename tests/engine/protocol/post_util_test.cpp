@@ -164,14 +164,14 @@ TEST_F(PostUtil, LoginCarriesTheEngineValues)
     EXPECT_EQ(l->roles, 2u);
     EXPECT_TRUE(l->has_version);
     EXPECT_EQ(l->version, 3413);
-    EXPECT_EQ(l->platform, nullptr); // no OS name on this platform
+    EXPECT_STREQ(l->platform, "unknown system"); // not a system the server's table names
     EXPECT_STREQ(l->device, "PC_CS_QRMVL");
     EXPECT_TRUE(l->has_expect_payload);
     EXPECT_EQ(l->expect_payload, 103u);
     ASSERT_EQ(l->n_accept_payloads, 1u);
     EXPECT_EQ(l->accept_payloads[0], 103u);
     ASSERT_NE(l->system, nullptr);
-    EXPECT_STREQ(l->system->os, "");
+    EXPECT_STREQ(l->system->os, "unknown system");
     EXPECT_STREQ(l->system->context, "fleet7");
     EXPECT_EQ(l->system->esn, nullptr);
     EXPECT_TRUE(l->has_support_inviting && l->support_inviting);

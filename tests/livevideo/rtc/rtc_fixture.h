@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 
 namespace rtc_test
@@ -46,20 +48,35 @@ class FakeClock
 };
 
 // Points the log at a fresh folder; the file itself opens with the first line.
+// A death test's child (the test binary run again, which dies before any
+// destructor) takes its parent's folder from the environment instead of
+// making one it could never remove.
 class LogFolder
 {
   public:
     LogFolder()
     {
-        rtc::LogMessage::SetLogFolderForTesting(cwd_.path());
+        const char *inherited = getenv(kVariable);
+        if (inherited && *inherited) {
+            path_ = inherited;
+        } else {
+            cwd_ = std::make_unique<ptt::test::TempCwd>();
+            path_ = cwd_->path();
+            setenv(kVariable, path_.c_str(), 1);
+        }
+        rtc::LogMessage::SetLogFolderForTesting(path_);
     }
     ~LogFolder()
     {
-        rtc::LogMessage::SetLogFolderForTesting(cwd_.path() + "/gone");
+        rtc::LogMessage::SetLogFolderForTesting(path_ + "/gone");
+        if (cwd_)
+            unsetenv(kVariable);
     }
+    LogFolder(const LogFolder &) = delete;
+    LogFolder &operator=(const LogFolder &) = delete;
     std::string path() const
     {
-        return cwd_.path() + "/log/kvvideo.log";
+        return path_ + "/log/kvvideo.log";
     }
     std::string contents() const
     {
@@ -67,7 +84,9 @@ class LogFolder
     }
 
   private:
-    ptt::test::TempCwd cwd_;
+    static constexpr const char *kVariable = "PTT_RTC_TEST_LOG_FOLDER";
+    std::unique_ptr<ptt::test::TempCwd> cwd_; // null in a death test's child
+    std::string path_;
 };
 
 // The local-time prefix of every line in the file.

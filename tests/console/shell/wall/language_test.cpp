@@ -6,6 +6,47 @@
 #include <QTranslator>
 #include <QWebEnginePage>
 #include <QtTest>
+#include <iterator>
+
+namespace
+{
+
+// The context menu's texts as the page's users know them, written out here
+// so that a slip in the console's own table shows.
+struct Texts {
+    QWebEnginePage::WebAction action;
+    const char *english;
+    const char *chinese;
+};
+const Texts k_texts[] = {
+    {QWebEnginePage::Back, "Back", "后退"},
+    {QWebEnginePage::Forward, "Forward", "前进"},
+    {QWebEnginePage::Reload, "reload", "刷新"},
+    {QWebEnginePage::InspectElement, "Ispect", "检查"},
+    {QWebEnginePage::ViewSource, "View Page Source", "查看网页源码"},
+    {QWebEnginePage::SavePage, "Save Page", "保存网页"},
+    {QWebEnginePage::CopyImageToClipboard, "Copy Image", "复制图片"},
+    {QWebEnginePage::CopyImageUrlToClipboard, "Copy Image Url", "复制图片地址"},
+    {QWebEnginePage::DownloadImageToDisk, "Save Image As", "图片另存为"},
+    {QWebEnginePage::ToggleMediaControls, "Toggle Media Controls", "切换控件"},
+    {QWebEnginePage::ToggleMediaLoop, "Toggle Media Loop", "循环"},
+    {QWebEnginePage::DownloadMediaToDisk, "Download Media As", "视频另存为"},
+    {QWebEnginePage::CopyMediaUrlToClipboard, "Copy MediaUrl To Clipboard", "复制视频地址"},
+    {QWebEnginePage::OpenLinkInThisWindow, "Open Link In ThisWindow", "在此窗口打开链接"},
+    {QWebEnginePage::OpenLinkInNewWindow, "Open Link In NewWindow", "在新窗口打开链接"},
+    {QWebEnginePage::OpenLinkInNewTab, "Open Link InNewTab", "在新标签打开链接"},
+    {QWebEnginePage::CopyLinkToClipboard, "Copy Link ToClipboard", "复制链接"},
+    {QWebEnginePage::Cut, "Cut", "剪切"},
+    {QWebEnginePage::Copy, "Copy", "复制"},
+    {QWebEnginePage::Paste, "Paste", "粘贴"},
+    {QWebEnginePage::Undo, "Undo", "撤销"},
+    {QWebEnginePage::Redo, "Redo", "恢复"},
+    {QWebEnginePage::SelectAll, "SelectAll", "全选"},
+    {QWebEnginePage::PasteAndMatchStyle, "PasteAndMatchStyle", "粘贴和匹配样式"},
+    {QWebEnginePage::DownloadLinkToDisk, "Save Link", "保存链接"},
+};
+
+} // namespace
 
 class LanguageTest : public QObject
 {
@@ -28,16 +69,19 @@ class LanguageTest : public QObject
         QTranslator translator; // no "./qtwebengine_zh" here: Chinese texts all the same
         QCOMPARE(applyLanguage(language, &page, &translator), index);
         QCOMPARE(LanguageControl::instance()->language(), index);
-        QCOMPARE(webActionTexts().size(), 25);
-        for (const WebActionText &t : webActionTexts()) {
+        for (const Texts &t : k_texts) {
             const QString want =
                 index == 0 ? QString::fromUtf8(t.chinese) : QString::fromLatin1(t.english);
             QCOMPARE(page.action(t.action)->text(), want);
         }
-        QCOMPARE(page.action(QWebEnginePage::Back)->text(),
-                 index == 0 ? QString::fromUtf8("\u540e\u9000") : QStringLiteral("Back"));
-        QCOMPARE(page.action(QWebEnginePage::InspectElement)->text(),
-                 index == 0 ? QString::fromUtf8("\u68c0\u67e5") : QStringLiteral("Ispect"));
+        // The console's table names these actions and no others.
+        QCOMPARE(webActionTexts().size(), int(std::size(k_texts)));
+        for (const Texts &t : k_texts) {
+            int found = 0;
+            for (const WebActionText &w : webActionTexts())
+                found += w.action == t.action ? 1 : 0;
+            QCOMPARE(found, 1);
+        }
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QtTest>
 
@@ -129,6 +130,17 @@ class VideoWallTest : public QObject
         QVERIFY(e[0]->tile->isFullScreenTile());
         QCOMPARE(e[0]->tile->size(), 2 * before);
         QVERIFY(!e[1]->tile->isVisible());
+        // The enlarged tile takes the room of the hidden ones: alone in the
+        // grid, in its middle at the top; back to normal, back to its cell.
+        VideoMain *grid = m_wall->pullMainWidget();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            e[0]->tile->geometry(),
+            QRect(QPoint((grid->width() - 2 * before.width()) / 2, 0), 2 * before), 5000);
+        QTest::mouseDClick(e[0]->tile, Qt::LeftButton);
+        QVERIFY(!e[0]->tile->isFullScreenTile());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            e[0]->tile->geometry(),
+            QRect(QPoint((grid->width() / 2 - before.width()) / 2, 0), before), 5000);
     }
 
     void openAndCloseByIndex()
@@ -207,6 +219,114 @@ class VideoWallTest : public QObject
         QVERIFY(m_av->calls().isEmpty());
     }
 
+    // The page adds four tiles to the one-tile layout: five tiles, laid out
+    // in the six-tile grid, each in a cell of its own.
+    void fiveTilesInTheSixGrid()
+    {
+        m_wall = new VideoWall(m_main, VideoContainer::instance(), m_page, m_av);
+        m_wall->connectContainer();
+        VideoContainer::instance()->setClock([this] { return m_now += 5000; });
+        m_wall->onStartUpVideo(0, 60, 1300, 900);
+        QVERIFY(QTest::qWaitForWindowExposed(VideoContainer::instance()));
+        QStringList urls{"rtmp://h/a", "rtmp://h/b"};
+        m_wall->onStartPullStream(4, urls);
+        const auto &e = m_wall->entries();
+        QCOMPARE(e.size(), 5);
+        VideoMain *grid = m_wall->pullMainWidget();
+        QCOMPARE(grid->gridCount(), 6);
+        QCOMPARE(m_wall->openwidgetindex("rtmp://h/c", false, "Cy", "360p"), 0);
+        QCOMPARE(e[0]->url, QStringLiteral("rtmp://h/c")); // the layout's free tile
+        QTRY_VERIFY_WITH_TIMEOUT(e[0]->top->isVisible(), 15000);
+        const int cellW = grid->width() / 3;
+        for (int i = 0; i < e.size(); ++i) {
+            const QRect g = e[i]->tile->geometry();
+            QCOMPARE(g.size(), QSize(grid->width() / 4, grid->height() / 2 - 1));
+            QVERIFY2(qAbs(g.center().x() - ((i % 3) * cellW + cellW / 2)) <= 2,
+                     qPrintable(QString::number(i)));
+            QCOMPARE(i < 3 ? g.top() : g.bottom(), i < 3 ? 0 : grid->height() - 1);
+            for (int j = 0; j < i; ++j)
+                QVERIFY(!g.intersects(e[j]->tile->geometry()));
+        }
+        for (int i : {0, 1, 2}) // the bars sit on their own tiles
+            QTRY_COMPARE_WITH_TIMEOUT(e[i]->top->pos(), e[i]->tile->mapToGlobal(QPoint(0, 0)),
+                                      15000);
+    }
+
+    // Past nine tiles the grid has no cell: those tiles stay hidden and
+    // nothing is pulled into them.
+    void tilesPastNineStayHidden()
+    {
+        startWall(9, {});
+        m_av->clear();
+        QStringList urls{"rtmp://h/x", "rtmp://h/y"};
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("tiles past it stay hidden"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no cell for.*rtmp://h/x"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no cell for.*rtmp://h/y"));
+        m_wall->onStartPullStream(2, urls);
+        const auto &e = m_wall->entries();
+        QCOMPARE(e.size(), 11);
+        QVERIFY(m_av->calls().filter("pull+").isEmpty());
+        for (int i : {9, 10})
+            QVERIFY(e[i]->tile->isHidden() && !e[i]->pulling);
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(m_wall->openwidgetindex(QStringLiteral("rtmp://h/%1").arg(i), false, "", ""),
+                     0);
+        QCOMPARE(m_wall->openwidgetindex("rtmp://h/more", false, "", ""), 0);
+        QCOMPARE(m_av->calls().filter("pull+").size(), 9);
+        QVERIFY(!e[9]->pulling && !e[10]->pulling && e[9]->tile->isHidden());
+    }
+
+    // A layout made while a speaker holds the wall quiet keeps its windows
+    // muted when the speaker stops: the new layout by a layout switch, and
+    // by closing and opening the wall again.
+    void speakerOverANewLayout_data()
+    {
+        QTest::addColumn<bool>("reopen");
+        QTest::newRow("layout switch") << false;
+        QTest::newRow("close and open") << true;
+    }
+    void speakerOverANewLayout()
+    {
+        QFETCH(bool, reopen);
+        startWall(4, {});
+        m_wall->openwidgetindex("rtmp://h/a", false, "Ann", "360p");
+        m_wall->onVideoVoiceEvent("rtmp://h/a"); // the dispatcher turns a up
+        m_wall->speakerStarted();
+        QVERIFY(m_wall->muteSaved());
+        if (reopen) {
+            VideoContainer::instance()->close();
+            m_wall->onStartUpVideo(0, 60, 1300, 900);
+        } else {
+            VideoContainer::instance()->form().fourChannel->click();
+        }
+        // The page pulls into the new layout; one more stream by the page's list.
+        m_wall->openwidgetindex("rtmp://h/b", false, "Bob", "360p");
+        QStringList more{"rtmp://h/c"};
+        m_wall->onStartPullStream(1, more);
+        m_av->clear();
+        m_wall->speakerStopped();
+        for (const PullWidgetEntry *e : m_wall->entries())
+            QVERIFY2(e->muted, qPrintable(e->url));
+        QVERIFY2(m_av->calls().filter(QRegularExpression(" 0$")).isEmpty(),
+                 qPrintable(m_av->calls().join('\n')));
+        QVERIFY(m_av->calls().contains("mute rtmp://h/b 1"));
+        QVERIFY(m_av->calls().contains("mute rtmp://h/c 1"));
+    }
+
+    // A stream the page adds while a speaker is on starts muted.
+    void layoutStreamDuringASpeakerStartsMuted()
+    {
+        startWall(4, {"rtmp://h/a"});
+        m_wall->speakerStarted();
+        m_av->clear();
+        QStringList more{"rtmp://h/b"};
+        m_wall->onStartPullStream(1, more);
+        const QStringList calls = m_av->calls().filter("rtmp://h/b");
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls[0].startsWith("pull+ "));
+        QCOMPARE(calls[1], QStringLiteral("mute rtmp://h/b 1"));
+    }
+
     void speakerWithoutPullsChangesNothing()
     {
         startWall(4, {});
@@ -243,6 +363,7 @@ class VideoWallTest : public QObject
         QCOMPARE(b->pos(), QPoint((1200 - b->width()) / 2, 0));
         QCOMPARE(b->nameOverlay->userName(), QStringLiteral("Bob"));
 
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("stop ignored"));
         m_wall->onStopVideoSingel("rtmp://h/pushA", "rtmp://h/pullA"); // late: ignored
         QCOMPARE(m_wall->singleCallWindow(), b);
         QVERIFY(m_wall->singleCallActive());
@@ -264,6 +385,46 @@ class VideoWallTest : public QObject
         QVERIFY(!m_wall->singleCallActive());
         QVERIFY(!m_wall->singleCallWindow());
         QCOMPARE(m_page->lines.count("CloseVideoSingel"), 1);
+    }
+
+    // The page's stop names the call's URLs or none: either ends the running
+    // call; URLs of another call leave it running, with a log line.
+    void pageStopOfACall_data()
+    {
+        QTest::addColumn<QString>("push");
+        QTest::addColumn<QString>("pull");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("its URLs") << "rtmp://h/p"
+                                  << "rtmp://h/q" << true;
+        QTest::newRow("no URLs") << ""
+                                 << "" << true;
+        QTest::newRow("no push URL") << ""
+                                     << "rtmp://h/other" << true;
+        QTest::newRow("no pull URL") << "rtmp://h/other"
+                                     << "" << true;
+        QTest::newRow("another call") << "rtmp://h/p"
+                                      << "rtmp://h/old" << false;
+    }
+    void pageStopOfACall()
+    {
+        QFETCH(QString, push);
+        QFETCH(QString, pull);
+        QFETCH(bool, ends);
+        m_wall = new VideoWall(m_main, VideoContainer::instance(), m_page, m_av);
+        m_wall->onStartVideoSingel("rtmp://h/p", "rtmp://h/q", "Ann", 0, 0, 800, 600);
+        QTRY_COMPARE_WITH_TIMEOUT(m_av->calls().size(), 2, 15000);
+        if (!ends)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("stop ignored"));
+        m_wall->onStopVideoSingel(push, pull);
+        QCOMPARE(m_wall->singleCallActive(), !ends);
+        QCOMPARE(m_page->lines.count("CloseVideoSingel"), ends ? 1 : 0);
+        const QStringList stops = ends ? QStringList{"pull- rtmp://h/q", "push-"} : QStringList();
+        QCOMPARE(m_av->calls().mid(2), stops);
+        if (ends) { // a second stop finds no call
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("stop ignored"));
+            m_wall->onStopVideoSingel(push, pull);
+            QCOMPARE(m_page->lines.count("CloseVideoSingel"), 1);
+        }
     }
 
     void callWindowClosedByItsOwnClose()

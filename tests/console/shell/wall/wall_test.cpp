@@ -16,10 +16,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTranslator>
 #include <QtTest>
+#include <functional>
 
 namespace
 {
@@ -164,43 +166,78 @@ class WallTest : public QObject
         QCOMPARE(mute.size(), 0);
     }
 
+    // The grids of the five layouts, and the counts the page can make by
+    // adding tiles to a layout: each in the smallest grid that holds it.
     void gridFills_data()
     {
         QTest::addColumn<int>("n");
-        QTest::addColumn<QList<QRect>>("cells"); // (row, col, w, h) per tile
-        QTest::newRow("1") << 1 << QList<QRect>{{0, 0, 650, 900}};
-        QTest::newRow("4") << 4
-                           << QList<QRect>{{0, 0, 325, 449},
-                                           {0, 1, 325, 449},
-                                           {1, 0, 325, 449},
-                                           {1, 1, 325, 449}};
-        QList<QRect> eight;
-        for (int i = 0; i < 8; ++i)
-            eight << QRect(i / 4, i % 4, 309, 449);
-        QTest::newRow("8") << 8 << eight;
-        QList<QRect> nine;
-        for (int i = 0; i < 9; ++i)
-            nine << QRect(i / 3, i % 3, 236, i / 3 == 1 ? 298 : 299);
-        QTest::newRow("9") << 9 << nine;
+        QTest::addColumn<int>("grid");
+        QTest::addColumn<QList<QRect>>("cells"); // (row, col, w, h) per placed tile
+        auto cells = [](int count, int perRow, int w, std::function<int(int)> h) {
+            QList<QRect> out;
+            for (int i = 0; i < count; ++i)
+                out << QRect(i / perRow, i % perRow, w, h(i / perRow));
+            return out;
+        };
+        auto half = [](int) { return 449; };
+        auto third = [](int row) { return row == 1 ? 298 : 299; };
+        QTest::newRow("1") << 1 << 1 << QList<QRect>{{0, 0, 650, 900}};
+        QTest::newRow("4") << 4 << 4 << cells(4, 2, 325, half);
+        QTest::newRow("6") << 6 << 6 << cells(6, 3, 325, half);
+        QTest::newRow("8") << 8 << 8 << cells(8, 4, 309, half);
+        QTest::newRow("9") << 9 << 9 << cells(9, 3, 236, third);
+        QTest::newRow("2 in 4") << 2 << 4 << cells(2, 2, 325, half);
+        QTest::newRow("5 in 6") << 5 << 6 << cells(5, 3, 325, half);
+        QTest::newRow("7 in 8") << 7 << 8 << cells(7, 4, 309, half);
+        QTest::newRow("13 in 9") << 13 << 9 << cells(9, 3, 236, third);
     }
     void gridFills()
     {
         QFETCH(int, n);
+        QFETCH(int, grid);
         QFETCH(QList<QRect>, cells);
-        VideoMain grid;
-        grid.setFixedSize(1300, 900);
+        VideoMain wall;
+        wall.setFixedSize(1300, 900);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
         QVector<VideoWidget *> tiles;
         for (int i = 0; i < n; ++i)
-            tiles << new VideoWidget(&grid, false);
-        grid.FillVideoMian(tiles);
-        QCOMPARE(grid.widgetNum(), n);
-        auto *layout = qobject_cast<QGridLayout *>(grid.layout());
+            tiles << new VideoWidget(&wall, false);
+        tiles[0]->show(); // shown and free tiles alike keep their cells
+        if (n > 9)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("tiles past it stay hidden"));
+        wall.FillVideoMian(tiles);
+        QCOMPARE(wall.widgetNum(), n);
+        QCOMPARE(wall.gridCount(), grid);
+        auto *layout = qobject_cast<QGridLayout *>(wall.layout());
         QVERIFY(layout);
+        const int rows = grid == 9 ? 3 : grid == 1 ? 1 : 2;
+        const int cols = grid == 1 ? 1 : grid == 4 ? 2 : grid == 8 ? 4 : 3;
         for (int i = 0; i < n; ++i) {
+            VideoWidget *t = tiles[i];
+            QVERIFY(t->renderWindow() != 0);
+            if (i >= cells.size()) { // no cell: out of the grid and hidden
+                QVERIFY(!wall.placed(t));
+                QVERIFY(t->isHidden());
+                continue;
+            }
+            QVERIFY(wall.placed(t));
             int row, col, rs, cs;
-            layout->getItemPosition(layout->indexOf(tiles[i]), &row, &col, &rs, &cs);
-            QCOMPARE(QRect(row, col, tiles[i]->width(), tiles[i]->height()), cells[i]);
-            QVERIFY(tiles[i]->renderWindow() != 0);
+            layout->getItemPosition(layout->indexOf(t), &row, &col, &rs, &cs);
+            QCOMPARE(QRect(row, col, t->width(), t->height()), cells[i]);
+            // In its cell, as the separator lines draw them: centred across,
+            // the first row at the top, the last at the bottom.
+            const QRect g = t->geometry();
+            const int cellW = 1300 / cols;
+            QVERIFY2(qAbs(g.center().x() - (col * cellW + cellW / 2)) <= 2,
+                     qPrintable(QStringLiteral("tile %1 at %2").arg(i).arg(g.x())));
+            if (row == 0)
+                QCOMPARE(g.top(), 0);
+            if (row == rows - 1)
+                QCOMPARE(g.bottom(), 899);
+            for (int j = 0; j < i; ++j)
+                QVERIFY2(!g.intersects(tiles[j]->geometry()),
+                         qPrintable(QStringLiteral("tiles %1 and %2 overlap").arg(j).arg(i)));
         }
     }
 

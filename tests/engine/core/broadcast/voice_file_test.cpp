@@ -12,6 +12,7 @@
 #include "voice_file.h"
 
 #include <atomic>
+#include <filesystem>
 
 #ifdef PTT_HAVE_AVFORMAT
 extern "C" {
@@ -280,9 +281,23 @@ TEST(VoiceFileFormat, HeaderKindAndCodec)
     struct {
         const char *path;
         uint32_t codec;
-    } cases[] = {{"a/b.evrc", 103},       {"x.sevrc", 103}, {"amr_dir/x.evrc", 103},
-                 {"evrc_dir/x.amr", 101}, {"x.samr", 101},  {"x.AMR", 101},
-                 {"x.evrc.txt", 0},       {"evrc", 0},      {"dir.amr/x", 0}};
+    } cases[] = {
+        {"a/b.evrc", 103},
+        {"x.sevrc", 103},
+        {"amr_dir/x.evrc", 103},
+        {"evrc_dir/x.amr", 101},
+        {"x.samr", 101},
+        {"x.AMR", 101},
+        // No known extension: the name decides, "evrc" before "amr".
+        {"x.evrc.txt", 103},
+        {"evrc", 103},
+        {"dir.amr/x", 101},
+        {"amr_evrc.bin", 103},
+        {"take-amr.rec", 101},
+        {"x.txt", 0},
+        {"EVRC.bin", 0},
+        {"", 0},
+    };
     for (const auto &c : cases)
         EXPECT_EQ(voice_file_codec_of_path(c.path), c.codec) << c.path;
 }
@@ -460,6 +475,15 @@ TEST_F(VoiceFile, MalformedFilesGiveTheirResultAndFreeTheFocus)
     Bytes twenty(20, 0x11);
     Bytes big(600, 0x22);
     Bytes truncated = {0x00, 0x20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    Bytes random;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 3; i++) {
+        Bytes body(48);
+        for (uint8_t &x : body)
+            x = (uint8_t)((seed = seed * 1103515245 + 12345) >> 16);
+        Bytes r = record_of(body);
+        random.insert(random.end(), r.begin(), r.end());
+    }
     mkdir(cwd.file("evrc_dir").c_str(), 0777);
     set_kind(101, true); // the own key opens the records
     struct {
@@ -469,9 +493,24 @@ TEST_F(VoiceFile, MalformedFilesGiveTheirResultAndFreeTheFocus)
         size_t frames;   // converted when the result is 0
         int convert = 1; // the converter's result when it differs
     } cases[] = {
-        {"empty.amr", {}, -1, 0, 0}, // nothing to play; converts to nothing
+        // Nothing to play is nothing to convert either.
+        {"empty.amr", {}, -1, 0},
         {"three.amr", {'a', 'b', 'c'}, -1, 0},
         {"short31.samr", kvmf31, -1, 0},
+        {"header.samr", header(111), -1, 0},
+        {"header.sevrc", header(113), -1, 0},
+        {"length0.samr", cat({header(111), {0, 0}, good_amr}), -1, 0},
+        {"length0.evrc", cat({header(103), {0, 0}}), -1, 0},
+        {"lengthffff.samr", cat({header(111), {0xFF, 0xFF}, big}), -1, 0},
+        {"truncated.sevrc", cat({header(113), truncated}), -1, 0},
+        {"random.samr", cat({header(111), random}), -1, 0},
+        {"random.evrc", cat({header(103), random}), -1, 0},
+        {"zeros.evrc", Bytes(10000, 0), -1, 0},
+        {"zeros10k.amr", Bytes(10000, 0), -1, 0},
+        // Frames before a fault play, but a conversion cut short gives no file.
+        {"half.evrc", cat({half, {9, 9}}), -1, 0},
+        {"take_evrc.rec", cat({half, half}), 0, 2},
+        {"amr_take", two_amr, 0, 2},
         {"pt103.evrc", cat({header(103), record_of(cat({half, half})), record_of(half)}), 0, 3},
         {"record20.sevrc", cat({header(113), good_evrc, record_of(twenty), good_evrc}), 0, 1},
         {"record600.samr", cat({header(111), good_amr, record_of(big)}), 0, 1},
@@ -490,13 +529,27 @@ TEST_F(VoiceFile, MalformedFilesGiveTheirResultAndFreeTheFocus)
         e->on_looper([&] { return lirko_record_stop_play_audio(e->engine); });
         EXPECT_EQ(focus_holder(), nullptr);
         std::string pcm = cwd.file("m.pcm");
+        unlink(pcm.c_str());
         int r = e->on_looper(
             [&] { return lirko_audio_coded_to_pcm(e->engine, path.c_str(), pcm.c_str()); });
         EXPECT_EQ(r, c.convert == 1 ? c.result : c.convert);
         if (r == 0) {
             EXPECT_EQ(read_file(pcm).size(), c.frames * 320);
+        } else {
+            EXPECT_NE(access(pcm.c_str(), F_OK), 0) << "an output file was left";
         }
     }
+    // A failed conversion leaves an older output as it was, and no
+    // temporary file anywhere.
+    std::string pcm = cwd.file("m.pcm");
+    ASSERT_TRUE(write_file(pcm, "older"));
+    std::string bad = cwd.file("type9.amr");
+    EXPECT_EQ(
+        e->on_looper([&] { return lirko_audio_coded_to_pcm(e->engine, bad.c_str(), pcm.c_str()); }),
+        -1);
+    EXPECT_EQ(read_file(pcm), "older");
+    for (const auto &entry : std::filesystem::directory_iterator(cwd.path()))
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
     // Own talk gets the focus afterwards.
     EXPECT_EQ(e->on_looper([&] {
         int got = focus_manager_require_nowait(e->engine->focus, this, FOCUS_PRIORITY_TALK, NULL);

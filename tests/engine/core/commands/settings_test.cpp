@@ -57,6 +57,29 @@ TEST_F(SettingsTest, AccountRoundTripsThroughTheFile)
     EXPECT_EQ(file().find("[account]"), std::string::npos);
 }
 
+// A save that stores or writes nothing says so: a refused value leaves the
+// store and the file as they were, and a folder that cannot be written
+// fails the save.
+TEST_F(SettingsTest, RefusedOrFailedSavesReturnMinusOne)
+{
+    ASSERT_EQ(on_looper([&] { return lirko_save_account(engine, "alice", "alice-pw", 3); }), 0);
+    const std::string before = file();
+    const std::string huge(4 << 20, 'p');
+    EXPECT_EQ(on_looper([&] { return lirko_save_account(engine, "bob", huge.c_str(), 1); }), -1);
+    EXPECT_EQ(on_looper([&] { return lirko_save_context(engine, huge.c_str()); }), -1);
+    EXPECT_EQ(on_looper([&] { return lirko_write_ini(engine, "ui", "theme", huge.c_str()); }), -1);
+    EXPECT_EQ(file(), before);
+    EXPECT_EQ(get(lirko_get_saved_account), "alice");
+    EXPECT_EQ(on_looper([&] { return lirko_get_saved_role(engine); }), 3);
+
+    {
+        UnwritableFolder ro(cwd.path());
+        EXPECT_EQ(on_looper([&] { return lirko_save_account(engine, "bob", "bob-pw", 1); }), -1);
+        EXPECT_EQ(on_looper([&] { return lirko_clear_saved_account(engine); }), -1);
+    }
+    EXPECT_EQ(file(), before);
+}
+
 TEST_F(SettingsTest, DnsAndCodecAreSaved)
 {
     const std::string dns = "127.0.0.1:1," + server.dns_entry();

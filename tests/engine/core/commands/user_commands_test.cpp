@@ -133,6 +133,61 @@ TEST_F(Commands, InvitationsAndEncryptionWaitThreeSecondsForTheirAnswer)
     EXPECT_TRUE(e.calls(SLOT_RESPONSE_INVITE_TIMEOUT).empty());
 }
 
+// A logout or an unload ends the wait for the answers: no time-out reaches
+// the application afterwards. A broken link does not: the time-out is how the
+// application hears that its request was lost.
+TEST_F(Commands, LogoutAndUnloadEndTheReplyTimersALostLinkDoesNot)
+{
+    TalkEngine &e = online();
+    for (const char *type : {"ptt.rr.Invite", "ptt.rr.ResponseInvite", "ptt.rr.SetEncrypt"})
+        server.ignore(type);
+    lirko_t *en = e.engine;
+    const uint32_t users[] = {1001};
+    auto send_all = [&] {
+        ASSERT_EQ(e.on_looper([&] { return lirko_send_invite(en, users, 1, 1, 0, nullptr, 0); }),
+                  0);
+        ASSERT_EQ(e.on_looper([&] { return lirko_send_response_invite(en, 9, 1001, 1); }), 0);
+        ASSERT_EQ(e.on_looper([&] { return lirko_set_encryp(en, 2, users, 1, "aes", nullptr); }),
+                  0);
+    };
+    auto timeouts = [&] {
+        return e.calls(SLOT_INVITE_TIMEOUT).size() + e.calls(SLOT_RESPONSE_INVITE_TIMEOUT).size() +
+               e.calls(SLOT_ENCRYP_TIMEOUT).size();
+    };
+
+    send_all();
+    advance(1.0);
+    EXPECT_EQ(e.on_looper([&] { return lirko_logout(en); }), 0);
+    advance(5.0);
+    EXPECT_EQ(timeouts(), 0u) << "after a logout";
+
+    // The link breaks while the requests wait: their time-outs come.
+    ASSERT_EQ(e.login("dispatcher", "dispatcher-pw"), 0);
+    advance(5.0);
+    ASSERT_TRUE(wait_until([&] { return e.online(); }));
+    e.clear();
+    send_all();
+    advance(1.0);
+    server.close_clients();
+    ASSERT_TRUE(wait_until(
+        [&] { return e.on_looper([&] { return !connection_is_connected(en->connection); }); }));
+    advance(2.5);
+    EXPECT_EQ(e.calls(SLOT_INVITE_TIMEOUT).size(), 1u);
+    EXPECT_EQ(e.calls(SLOT_RESPONSE_INVITE_TIMEOUT).size(), 1u);
+    EXPECT_EQ(e.calls(SLOT_ENCRYP_TIMEOUT).size(), 1u);
+
+    // An unload within the wait: nothing is delivered, nothing runs on freed
+    // memory (the sanitizer build checks).
+    advance(5.0);
+    ASSERT_TRUE(wait_until([&] { return e.online(); }));
+    e.clear();
+    send_all();
+    advance(2.5);
+    lirko_destroy(&e.engine);
+    hal_clock_fake_advance(5000);
+    EXPECT_EQ(timeouts(), 0u) << "during an unload";
+}
+
 TEST_F(Commands, KeyGettersStopAtTheirBuffer)
 {
     TalkEngine &e = online();

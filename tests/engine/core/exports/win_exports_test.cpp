@@ -147,6 +147,24 @@ TEST_F(WinExports, AccountAndSettings)
          nullptr, nullptr},
         {"saveAccount", [] { return lirko_win_saveAccount("dispatcher", "dispatcher-pw", 9); }, 0,
          nullptr, nullptr, nullptr},
+        {"saveAccount, folder unwritable",
+         [&] {
+             UnwritableFolder ro(cwd.path());
+             return lirko_win_saveAccount("dispatcher", "dispatcher-pw", 9);
+         },
+         -1, nullptr, nullptr, nullptr},
+        {"saveAccount, value too long",
+         [] { return lirko_win_saveAccount(std::string(1 << 20, 'a').c_str(), "pw", 9); }, -1,
+         nullptr, nullptr, nullptr},
+        {"clearAccount, folder unwritable",
+         [&] {
+             UnwritableFolder ro(cwd.path());
+             return lirko_win_clearAccount();
+         },
+         -1, nullptr, nullptr, nullptr},
+        {"saveAccount again",
+         [] { return lirko_win_saveAccount("dispatcher", "dispatcher-pw", 9); }, 0, nullptr,
+         nullptr, nullptr},
         {"hasAccount", [] { return lirko_win_hasAccount(); }, 1, nullptr, nullptr, nullptr},
         {"changeName empty", [] { return lirko_win_changeName(""); }, -1, nullptr, nullptr,
          nullptr},

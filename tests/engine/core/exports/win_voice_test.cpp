@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <unistd.h>
 
 using namespace ptt::test;
@@ -47,6 +48,18 @@ class WinVoice : public WinServerTest
         lirko_win_getOnlineStatus();
     }
     // 1 when the process holds path open.
+    // Open descriptors on files named name, wherever they are (removed
+    // ones included).
+    static int held_by_name(const std::string &name)
+    {
+        int n = 0;
+        for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            std::string link = std::filesystem::read_symlink(e.path(), ec).string();
+            n += link.find("/" + name) != std::string::npos;
+        }
+        return n;
+    }
     static bool held_open(const std::string &path)
     {
         DIR *d = opendir("/proc/self/fd");
@@ -151,6 +164,10 @@ TEST_F(WinVoice, StopAfterATalkTookTheDeviceReturnsWithTheFileClosed)
         step();
         return lirko_win_isSpeaking() == 0;
     }));
+    // The file sound device's output (the talk's tones) is closed with the
+    // engine.
+    lirko_win_on_unload();
+    EXPECT_EQ(held_by_name("out.wav"), 0);
 }
 
 TEST_F(WinVoice, StopWaitsForTheLastFramesOfTheFile)

@@ -9,6 +9,7 @@
 #include "ptt_net.pb-c.h"
 #include "ptt_rr.pb-c.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -107,7 +108,9 @@ TEST_F(ConnectionTest, SilenceBeyondTheLimitReconnects)
 {
     login_online();
     double t0 = hal_time_now();
-    server.set_silent(true);
+    // The voice socket keeps answering: this is the signalling link's limit,
+    // not a dead voice path.
+    server.set_silent(true, false);
     advance(150.0);
     std::vector<double> pings;
     for (double t : times_of("ptt.net.Ping")) {
@@ -249,6 +252,8 @@ TEST_F(ConnectionTest, FrameOfSixteenMebibytesFitsAndAMalformedOneRestarts)
     server.push(ping.base);
     ASSERT_TRUE(server.wait_count("ptt.net.Pong", 1, std::chrono::seconds(20)));
     EXPECT_TRUE(errors().empty());
+    // The 16 MiB it took are given back once the frame is consumed.
+    EXPECT_LE(on_looper([&] { return (int)conn()->recv_capacity; }), CONNECTION_KEEP_BUFFER);
     // A name length of 0 breaks the stream: the link restarts (silently, as
     // any first failure after a connect) and the engine logs in again.
     server.push_raw(Bytes{0, 0, 0, 8, 0, 0, 'x', 0, 0, 0, 0, 0});
@@ -289,6 +294,78 @@ TEST_F(ConnectionTest, ManySmallFramesInOneReadDoNotStallTheLooper)
     EXPECT_TRUE(server.wait_count("ptt.net.Pong", 1, std::chrono::seconds(45)));
     EXPECT_EQ(hal_log_set_priority(engine->log, HAL_LOG_VERBOSE), 0);
     EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 1);
+    // The megabytes buffered for the burst are given back.
+    size_t recv_capacity = 0, send_capacity = 0;
+    on_looper([&] {
+        connection_buffer_capacity(conn(), &recv_capacity, &send_capacity);
+        return 0;
+    });
+    EXPECT_LE(recv_capacity, (size_t)CONNECTION_KEEP_BUFFER);
+    EXPECT_LE(send_capacity, (size_t)CONNECTION_KEEP_BUFFER);
+}
+
+TEST_F(ConnectionTest, NameLongerThanItsFrameRestartsWithoutLosingEarlierFrames)
+{
+    login_online();
+    // A Ping, then a whole 72-byte frame whose name length (0xFFFF) does not
+    // fit in it, then another Ping, in one write. Waiting for the name would
+    // hold every later frame until 64 KiB more came: the frame is malformed
+    // at once and the link restarts.
+    Ptt__Net__Ping ping = PTT__NET__PING__INIT;
+    Bytes blob = pack_frame(ping.base, false, true);
+    Bytes bad(72, 'x');
+    bad[0] = 0, bad[1] = 0, bad[2] = 0, bad[3] = 68;
+    bad[4] = 0xFF, bad[5] = 0xFF;
+    blob.insert(blob.end(), bad.begin(), bad.end());
+    Bytes after = pack_frame(ping.base, false, true);
+    blob.insert(blob.end(), after.begin(), after.end());
+    server.push_raw(blob);
+    ASSERT_TRUE(server.wait_count("ptt.net.Pong", 1)) << "the frame before the bad one";
+    ASSERT_TRUE(server.wait_clients(0));
+    // Behind the failure on the looper: the retry is timed from there.
+    EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 0);
+    advance(5.0);
+    ASSERT_TRUE(server.wait_count("ptt.rr.Login", 2));
+    ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
+    // A push after the reconnect is delivered.
+    server.push(ping.base);
+    ASSERT_TRUE(server.wait_count("ptt.net.Pong", 2));
+    EXPECT_EQ(server.count("ptt.net.Pong"), 2u);
+}
+
+TEST_F(ConnectionTest, FullSendQueueIsABrokenLink)
+{
+    login_online();
+    // The server stops reading and the kernel takes little: the queue fills.
+    server.pause_reading(true);
+    Bytes payload(15u << 20, 0x33);
+    std::vector<int> results;
+    size_t most_queued = 0;
+    on_looper([&] {
+        int fd = hal_sock_get_handle(conn()->socket);
+        int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+        for (int i = 0; i < 3; i++) {
+            results.push_back(
+                connection_send_mms(conn(), payload.data(), payload.size(), "ptt.Big"));
+            most_queued = std::max(most_queued, conn()->send_length);
+        }
+        return 0;
+    });
+    EXPECT_EQ(results, (std::vector<int>{0, 0, -1}));
+    EXPECT_LE(most_queued, (size_t)CONNECTION_MAX_SEND_QUEUE);
+    EXPECT_GT(most_queued, (size_t)(16u << 20)) << "two frames were queued";
+    EXPECT_EQ(on_looper([&] { return connection_is_connected(conn()); }), 0);
+    size_t send_capacity = 0;
+    on_looper([&] {
+        connection_buffer_capacity(conn(), nullptr, &send_capacity);
+        return 0;
+    });
+    EXPECT_LE(send_capacity, (size_t)CONNECTION_KEEP_BUFFER) << "the queue's memory went with it";
+    server.pause_reading(false);
+    advance(5.0);
+    ASSERT_TRUE(server.wait_count("ptt.rr.Login", 2, std::chrono::seconds(20)));
+    ASSERT_TRUE(wait_until([&] { return state() == LIRKO_STATUS_ONLINE; }));
 }
 
 TEST_F(ConnectionTest, SendMmsRefusesBadSizesAndFramesTheRest)

@@ -81,3 +81,80 @@ TEST_F(Floor, TheListenerCannotTalkOverAHigherRole)
     ASSERT_EQ(requests.size(), 1u) << "nothing sent for alice";
     EXPECT_EQ(requests[0].text.find("uid: 1000"), requests[0].text.find("uid:"));
 }
+
+// The server dies two seconds into a talk and comes back after a short or a
+// long outage. The talker's talk ends at once and visibly (stop_speak with
+// one -21, nothing left to send), the listener hears the talk end, both come
+// back online and a new talk goes through. Two notes: time here is the test
+// clock, which stands still while the engines notice the closed link; and
+// the long outage runs past the three failed start-ups that report an idle
+// engine's outage, without a second -21 for the talker.
+TEST_F(Floor, ALostLinkEndsTheTalkAtOnceAndTheTalkResumesAfterTheOutage)
+{
+    for (double outage : {3.0, 12.0}) {
+        SCOPED_TRACE(outage);
+        a->clear();
+        b->clear();
+        ASSERT_EQ(press(*a), 0);
+        ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+        advance(2.0, 0.02);
+        ASSERT_EQ(a->status(), SESSION_STATUS_SPEAKING);
+
+        server.stop();
+        double killed = hal_time_now();
+        ASSERT_TRUE(until(
+            [&] { return !a->calls(SLOT_STOP_SPEAK).empty() && !a->calls(SLOT_ERROR).empty(); }));
+        EXPECT_LE(hal_time_now() - killed, 3.0);
+        EXPECT_EQ(a->calls(SLOT_STOP_SPEAK), std::vector<std::string>{"2001"});
+        EXPECT_EQ(a->calls(SLOT_ERROR), std::vector<std::string>{"-21"});
+        // Nothing is left that could send voice, and the talk key reads up.
+        EXPECT_EQ(a->on_looper([&] {
+            session *s = sessionset_current(a->engine->sessionset);
+            return s ? (int)(s->ostream != nullptr) + 10 * session_is_talking(s) : 0;
+        }),
+                  0);
+        EXPECT_EQ(release(*a), -1);
+        // The listener hears the talk end (its voice stops at the kill).
+        ASSERT_TRUE(until([&] { return !b->calls(SLOT_USER_STOP_SPEAK).empty(); }));
+        EXPECT_EQ(b->calls(SLOT_USER_STOP_SPEAK), std::vector<std::string>{"2001,1000"});
+        EXPECT_EQ(b->calls(SLOT_STOP_PLAYING), std::vector<std::string>{"2001,1000"});
+
+        advance(outage - (hal_time_now() - killed), 0.1);
+        std::string error;
+        ASSERT_TRUE(server.restart(&error)) << error;
+        ASSERT_TRUE(until([&] {
+            advance(0.5, 0.1);
+            return a->online() && b->online() && a->status() == SESSION_STATUS_IDLE &&
+                   b->status() == SESSION_STATUS_IDLE;
+        }));
+        // One -21 for the talker's outage, whatever its length.
+        EXPECT_EQ(a->calls(SLOT_ERROR), std::vector<std::string>{"-21"});
+        EXPECT_EQ(a->calls(SLOT_START_SPEAK).size(), a->calls(SLOT_STOP_SPEAK).size());
+
+        ASSERT_EQ(press(*a), 0);
+        ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+        EXPECT_EQ(a->calls(SLOT_START_SPEAK), (std::vector<std::string>{"2001", "2001"}));
+        ASSERT_EQ(release(*a), 0);
+        ASSERT_TRUE(until([&] { return a->status() == SESSION_STATUS_IDLE; }));
+        ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_IDLE; }));
+        EXPECT_EQ(a->calls(SLOT_START_SPEAK).size(), a->calls(SLOT_STOP_SPEAK).size());
+        advance(1.5); // one talk request a second
+    }
+}
+
+// An unload tells the application nothing more, not even of the talk and the
+// playback it cuts short; a logout ends both visibly.
+TEST_F(Floor, ALogoutReportsTheEndsOfTalksAnUnloadDoesNot)
+{
+    ASSERT_EQ(press(*a), 0);
+    ASSERT_TRUE(until([&] { return b->status() == SESSION_STATUS_LISTENING; }));
+    a->clear();
+    b->clear();
+    EXPECT_EQ(b->on_looper([&] { return lirko_logout(b->engine); }), 0);
+    ASSERT_TRUE(until([&] { return !b->calls(SLOT_USER_STOP_SPEAK).empty(); }));
+    EXPECT_EQ(b->calls(SLOT_STOP_PLAYING), std::vector<std::string>{"2001,1000"});
+    EXPECT_EQ(b->calls(SLOT_USER_STOP_SPEAK), std::vector<std::string>{"2001,1000"});
+
+    lirko_destroy(&a->engine);
+    EXPECT_TRUE(a->calls().empty());
+}

@@ -220,3 +220,35 @@ TEST_F(ListenFile, TheSpeakFileOfAnEncryptedTalkHoldsItsVoice)
     Bytes recorded(file.begin(), file.end());
     EXPECT_EQ(recorded, Bytes(voice.begin(), voice.begin() + (ptrdiff_t)recorded.size()));
 }
+
+// Plain voice in an encrypted session is played (keys are per user), and an
+// operator can see it: one log line per talk.
+TEST_F(ListenFile, PlainVoiceInAnEncryptedSessionIsLoggedOncePerTalk)
+{
+    auto lines = [&] {
+        std::string log = read_file(cwd.file("kvptt.log"));
+        size_t n = 0;
+        for (size_t at = log.find("in an encrypted session: played"); at != std::string::npos;
+             at = log.find("in an encrypted session: played", at + 1))
+            n++;
+        return n;
+    };
+    start();
+    for (uint16_t seq = 1; seq <= 3; seq++)
+        voice(101, seq, amr_frame(seq));
+    ASSERT_TRUE(wait_until([&] { return listen_bytes() == 3u * (32 + 4); }));
+    voice(111, 4, seal(amr_frame(4)));
+    ASSERT_TRUE(wait_until([&] { return listen_bytes() == 4u * (32 + 4); }));
+    EXPECT_EQ(lines(), 1u);
+    stop();
+    dispatcher->request(2001);
+    ASSERT_TRUE(wait_until([&] {
+        sync();
+        return alice->status() == SESSION_STATUS_LISTENING;
+    }));
+    voice(101, 5, amr_frame(5));
+    voice(101, 6, amr_frame(6));
+    ASSERT_TRUE(wait_until([&] { return lines() == 2u; }));
+    sync();
+    EXPECT_EQ(lines(), 2u);
+}

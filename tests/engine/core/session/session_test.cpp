@@ -419,6 +419,54 @@ TEST_F(Session, KeepAlivePingsWhenNothingArrivesAndBeatsWhenNothingIsSent)
     EXPECT_EQ(beats, 1u);
 }
 
+// The voice path's own liveness: a voice socket that goes silent while the
+// signalling link stays up posts -21 after 31 missed Pings (10 s before they
+// start, then one a tick); a healthy idle session over the same time does
+// not, and answers that come late but keep coming never add up to it.
+TEST_F(Session, DeadVoicePathIsReportedAndOnlyConsecutiveMissesCount)
+{
+    TalkEngine &e = add_engine();
+    join(e, "dispatcher", kDispatcherPw);
+    auto udp_errors = [&] {
+        size_t n = 0;
+        for (const std::string &c : e.calls(SLOT_ERROR))
+            n += c == "-21";
+        return n;
+    };
+    // Healthy and idle for a minute.
+    advance(60.0, 0.1);
+    EXPECT_EQ(udp_errors(), 0u);
+    EXPECT_TRUE(e.online());
+
+    // Pings unanswered, but a datagram from the server every 20 s: the count
+    // starts again each time.
+    server.ignore("ptt.net.Ping");
+    for (int i = 0; i < 6; i++) {
+        advance(20.0, 0.1);
+        Ptt__Net__HeartBeat beat = PTT__NET__HEART_BEAT__INIT;
+        server.voice_push(2001, beat.base);
+        advance(0.1, 0.1);
+    }
+    EXPECT_EQ(udp_errors(), 0u);
+    server.ignore("ptt.net.Ping", false);
+    advance(2.0, 0.1);
+
+    // The voice socket goes silent; the signalling link is untouched.
+    server.set_voice_silent(true);
+    double t0 = hal_time_now();
+    double reported = 0;
+    for (int i = 0; i < 600 && !reported; i++) {
+        advance(0.1, 0.1);
+        if (udp_errors())
+            reported = hal_time_now() - t0;
+    }
+    EXPECT_EQ(udp_errors(), 1u);
+    // The last answer came up to 2 s before the silence began.
+    EXPECT_GE(reported, 31.0);
+    EXPECT_LE(reported, 45.0);
+    RecordProperty("silence_to_error_s", std::to_string(reported));
+}
+
 // A recorder taken away while the talk is sent gives no drain report: the
 // release still ends the talk with what the stream holds.
 TEST_F(Session, ReleaseEndsTheTalkWhenTheRecorderIsGone)

@@ -13,13 +13,19 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <netinet/in.h>
 #include <opencore-amrnb/interf_dec.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace ptt::test;
 
@@ -326,4 +332,169 @@ TEST_F(TalkEndToEnd, FullDuplexBothTalkAtOnceWhileRecording)
         ASSERT_LE(got.size(), sent.size());
         EXPECT_TRUE(std::equal(got.begin(), got.end(), sent.begin()));
     }
+}
+
+namespace
+{
+
+size_t count_events(DriverProcess &d, const std::string &event)
+{
+    size_t n = 0;
+    for (const std::string &e : d.events())
+        n += e == event;
+    return n;
+}
+
+bool wait_events(DriverProcess &d, const std::string &event, size_t n,
+                 std::chrono::milliseconds timeout)
+{
+    return wait_until([&] { return count_events(d, event) >= n; }, timeout);
+}
+
+// Stands in for a dead voice server on its old port: the arrival times
+// (steady seconds) of the voice datagrams (not the keep-alives) sent to it.
+class VoiceSink
+{
+  public:
+    explicit VoiceSink(uint16_t port)
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        if (fd_ >= 0 && bind(fd_, (sockaddr *)&addr, sizeof(addr)) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~VoiceSink()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool ok() const
+    {
+        return fd_ >= 0;
+    }
+    // Collects for the given time.
+    void collect(std::chrono::milliseconds during)
+    {
+        auto end = std::chrono::steady_clock::now() + during;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p = {fd_, POLLIN, 0};
+            poll(&p, 1, 20);
+            uint8_t buf[2048];
+            ssize_t n;
+            while ((n = recv(fd_, buf, sizeof(buf), 0)) > 0) {
+                uint8_t pt = buf[1] & 0x7F;
+                if (n >= 12 && pt != 100)
+                    voice.push_back(steady_seconds());
+            }
+        }
+    }
+    static double steady_seconds()
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    std::vector<double> voice;
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+// The server is killed two seconds into a talk and comes back after a short
+// and after a long outage (past the three failed start-ups that report an
+// idle engine's outage). The talker hears of it at once: stop_speak and one
+// -21 within 3 s, and no voice goes out 0.5 s after the kill; the listener
+// hears the talk end; both come back online and talk again.
+TEST_F(TalkEndToEnd, AKilledServerEndsTheTalkVisiblyAndBothComeBack)
+{
+    start(TalkRun{101, Keys::None}, false);
+    size_t round = 0;
+    for (double outage : {3.0, 12.0}) {
+        SCOPED_TRACE(outage);
+        round++;
+        ASSERT_EQ(a->command("press"), 0);
+        ASSERT_TRUE(wait_events(*a, "speak 2001", round, std::chrono::seconds(10)));
+        ASSERT_TRUE(wait_events(*b, "playing 1000 2001", round, std::chrono::seconds(10)));
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+
+        uint16_t voice_port = server.voice_port(gid_);
+        server.stop();
+        double killed = VoiceSink::steady_seconds();
+        VoiceSink sink(voice_port);
+        ASSERT_TRUE(wait_events(*a, "stop 2001", round, std::chrono::seconds(3)));
+        ASSERT_TRUE(wait_events(*a, "error -21", round, std::chrono::seconds(3)));
+        EXPECT_LE(VoiceSink::steady_seconds() - killed, 3.0);
+        if (sink.ok()) {
+            sink.collect(std::chrono::milliseconds(1500));
+            for (double t : sink.voice)
+                EXPECT_LE(t - killed, 0.5) << "voice sent to the dead server";
+        }
+        ASSERT_TRUE(wait_events(*b, "member-end 1000 2001", round, std::chrono::seconds(10)));
+        double left = outage - (VoiceSink::steady_seconds() - killed);
+        if (left > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(left));
+        server.clear_received();
+        std::string error;
+        ASSERT_TRUE(server.restart(&error)) << error;
+        // Back online (state 3 once more) in their group.
+        ASSERT_TRUE(wait_events(*a, "status 3", round + 1, std::chrono::seconds(40)));
+        ASSERT_TRUE(wait_events(*b, "status 3", round + 1, std::chrono::seconds(40)));
+        EXPECT_EQ(count_events(*a, "error -21"), round) << "one -21 per outage";
+        EXPECT_EQ(count_events(*a, "speak 2001"), count_events(*a, "stop 2001"));
+        // Both voice sockets are answered again before the new talk.
+        for (uint32_t uid : {1000u, 1001u}) {
+            ASSERT_TRUE(wait_until(
+                [&] {
+                    for (const auto &r : server.received("ptt.net.Ping")) {
+                        if (r.gid == gid_ && r.ssrc == uid)
+                            return true;
+                    }
+                    return false;
+                },
+                std::chrono::seconds(20)));
+        }
+        server.sync();
+    }
+    // A new talk goes through.
+    ASSERT_EQ(a->command("press"), 0);
+    ASSERT_TRUE(wait_events(*a, "speak 2001", 3, std::chrono::seconds(10)));
+    ASSERT_TRUE(wait_events(*b, "playing 1000 2001", 3, std::chrono::seconds(10)));
+    ASSERT_EQ(a->command("release"), 0);
+    ASSERT_TRUE(wait_events(*a, "stop 2001", 3, std::chrono::seconds(10)));
+}
+
+// Twenty packets of the talker's SSRC with far-off sequence numbers come
+// before every voice packet the listener gets: it plays the talk frame for
+// frame as it does without them.
+TEST_F(TalkEndToEnd, StraysOfTheTalkersSsrcDoNotDisturbTheListener)
+{
+    start(TalkRun{101, Keys::None}, false);
+    server.set_relay_strays(1001, 20, 11);
+    ASSERT_EQ(a->command("press"), 0);
+    ASSERT_TRUE(a->wait_event("speak 2001"));
+    ASSERT_TRUE(b->wait_event("playing 1000 2001"));
+    ASSERT_TRUE(server.wait_relayed(1001, 60, std::chrono::seconds(30)));
+    ASSERT_EQ(a->command("release"), 0);
+    ASSERT_TRUE(a->wait_event("stop 2001"));
+    ASSERT_TRUE(b->wait_event("played 1000 2001", std::chrono::seconds(15)));
+    // The listener's end tone follows once everything was played out.
+    ASSERT_TRUE(wait_until(
+        [&] {
+            auto t = tone_positions(read_wav_samples(cwd.file("b/out.wav")));
+            return !t.empty() && t.back().second == 1175;
+        },
+        std::chrono::seconds(15)));
+    a.reset();
+    b.reset();
+    std::vector<int16_t> expected = decode(relayed(1000, 1001), run_.codec);
+    ASSERT_GE(expected.size(), 60u * 5 * 160);
+    std::vector<int16_t> got = played("b");
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the played frames differ from the relayed ones";
 }

@@ -227,6 +227,75 @@ TEST(EvrcDecoder, InvalidHalfRateContentIsErased)
     }
 }
 
+// Under the 1998 rules a half-rate frame whose content fails its checks is
+// synthesised like a full-rate erasure but leaves the excitation kept for a
+// later delay-contour repair as it was; the default rules refresh it.
+TEST(EvrcDecoder, HalfRateContentFailureKeepsTheSnapshotUnderLegacyRules)
+{
+    const std::vector<uint16_t> bad = half_frame(57, 46, 249, 101); // delay 121
+    for (int legacy = 0; legacy < 2; legacy++) {
+        Decoder d;
+        evrc_decoder_set_legacy(d.dec, legacy);
+        for (int i = 0; i < 3; i++)
+            d.run(EVRC_RATE_HALF, kHalf);
+        for (Word16 &v : d.dec->exc_saved)
+            v = 1234;
+        d.run(EVRC_RATE_HALF, bad.data());
+        ASSERT_EQ(d.dec->bad_rate, 1);
+        EXPECT_EQ(d.dec->recovery, 3);
+        bool kept = std::all_of(std::begin(d.dec->exc_saved), std::end(d.dec->exc_saved),
+                                [](Word16 v) { return v == 1234; });
+        EXPECT_EQ(kept, legacy == 1) << "legacy " << legacy;
+        // A full-rate erasure refreshes it under both rules.
+        Word16 before[EVRC_ACB_MEM];
+        memcpy(before, d.dec->exc, sizeof before);
+        d.run(EVRC_RATE_ERASURE, kZero);
+        EXPECT_EQ(memcmp(d.dec->exc_saved, before, sizeof before), 0) << "legacy " << legacy;
+    }
+}
+
+// Eighth-rate LSP indices 0 and 6 give rising LSPs with too small a gap
+// between the two halves (LSP 5 against 4) but a wide one between LSPs 9 and
+// 8. The default rules decode the frame; the 1998 rules conceal it in place:
+// previous LSPs, the level of the last good eighth-rate frame, the same
+// output as an eighth-rate erasure, but no erasure run (recovery count, last
+// good rate and the remembered energy index stay).
+TEST(EvrcDecoder, EighthRateLspGapBetweenHalves)
+{
+    const uint16_t gap[EVRC_FRAME_WORDS] = {(0 << 12) | (6 << 8) | 200};
+    const int16_t *a = evrc_tab_lsp_eighth_split1[0], *b = evrc_tab_lsp_eighth_split2[6];
+    ASSERT_LE(b[0] - a[4], 261);
+    ASSERT_GT(b[4] - b[3], 261);
+
+    Decoder deflt;
+    deflt.run(EVRC_RATE_EIGHTH, kEighth);
+    deflt.run(EVRC_RATE_EIGHTH, gap);
+    EXPECT_EQ(deflt.dec->bad_rate | deflt.dec->erasure, 0);
+    EXPECT_EQ(deflt.dec->energy_idx, 200);
+    EXPECT_EQ(deflt.dec->prev_lsp[5], b[0]);
+
+    Decoder legacy, erased;
+    evrc_decoder_set_legacy(legacy.dec, 1);
+    evrc_decoder_set_legacy(erased.dec, 1);
+    legacy.run(EVRC_RATE_EIGHTH, kEighth);
+    erased.run(EVRC_RATE_EIGHTH, kEighth);
+    Word16 prev[EVRC_LPC_ORDER];
+    memcpy(prev, legacy.dec->prev_lsp, sizeof prev);
+    legacy.run(EVRC_RATE_EIGHTH, gap);
+    erased.run(EVRC_RATE_ERASURE, kZero);
+    EXPECT_EQ(memcmp(legacy.out, erased.out, sizeof legacy.out), 0);
+    EXPECT_EQ(memcmp(legacy.dec->prev_lsp, prev, sizeof prev), 0);
+    EXPECT_EQ(legacy.dec->energy_idx, 34);
+    EXPECT_EQ(legacy.dec->recovery, 0);
+    EXPECT_EQ(erased.dec->recovery, 3);
+    EXPECT_EQ(legacy.dec->last_rate, EVRC_RATE_EIGHTH);
+    EXPECT_EQ(legacy.dec->prev_erased, 1);
+    // The generator and its cache went on exactly as for the erasure.
+    legacy.run(EVRC_RATE_EIGHTH, kEighth);
+    erased.run(EVRC_RATE_EIGHTH, kEighth);
+    EXPECT_EQ(memcmp(legacy.out, erased.out, sizeof legacy.out), 0);
+}
+
 TEST(EvrcDecoder, ErasuresFadeAndRecover)
 {
     Decoder d;
