@@ -173,6 +173,12 @@ bool Nginx::Start(const std::string &dir, int port)
     return WaitFor([&] { return CanConnect(port_); }, std::chrono::seconds(10));
 }
 
+void Nginx::Pause(bool paused)
+{
+    if (child_.pid() > 0)
+        kill(child_.pid(), paused ? SIGSTOP : SIGCONT);
+}
+
 std::string Nginx::Url(const std::string &stream) const
 {
     return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/" + stream;

@@ -85,6 +85,8 @@ class Nginx
     {
         child_.Kill();
     }
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server: a stall of the network.
+    void Pause(bool paused);
     int port() const
     {
         return port_;
