@@ -36,6 +36,8 @@ constexpr std::chrono::seconds kMediaIdleLimit(5);
 
 // A picture due later than this is drawn at that point: the clock is off.
 constexpr int64_t kMaxWaitUs = 500000;
+// The sound's clock counts while sound was written this recently.
+constexpr int64_t kSoundFreshUs = 250000;
 
 int64_t NowUs()
 {
@@ -158,7 +160,8 @@ class Guester final : public RTMPGuester
 
     // Session thread's timing state, per connection.
     PlayClock clock_;
-    int64_t audio_end_ = kNoTime; // stream time just after the last sound written
+    int64_t audio_end_ = kNoTime;  // stream time just after the last sound written
+    int64_t audio_written_at_ = 0; // steady time of that write
     bool first_drawn_ = false;
     // What ended the last try, for the retry's log line.
     int why_level_ = kLogWarning;
@@ -364,7 +367,10 @@ void Guester::Decode(Decoder &video, const AVPacket *pkt, AVFrame *frame, AVFram
 
 int64_t Guester::Heard() const
 {
-    if (!out_ || audio_end_ == kNoTime || out_rate_ <= 0)
+    // Sound that stopped coming (a stream gone silent, a device gone quiet)
+    // no longer tells the time.
+    if (!out_ || audio_end_ == kNoTime || out_rate_ <= 0 ||
+        NowUs() - audio_written_at_ > kSoundFreshUs)
         return kNoTime;
     int64_t queued = out_->QueuedFrames();
     if (queued < 0)
@@ -445,8 +451,10 @@ void Guester::Audio(AVFrame *frame, AVRational tb)
     if (mute_.load())
         std::fill(pcm_.begin(), pcm_.begin() + static_cast<size_t>(n) * out_channels_, 0);
     out_->Write(pcm_.data(), n);
-    if (pts != kNoTime)
+    if (pts != kNoTime) {
         audio_end_ = pts + int64_t{n} * 1000000 / out_rate_;
+        audio_written_at_ = NowUs();
+    }
 }
 
 } // namespace
