@@ -35,6 +35,19 @@ class AlsaOut final : public AudioOut
         }
     }
 
+    int64_t QueuedFrames() override
+    {
+        // Before the start threshold the device holds what was written and
+        // plays nothing: its delay is still what comes before the next write.
+        snd_pcm_state_t state = snd_pcm_state(pcm_);
+        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PREPARED)
+            return -1;
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0)
+            return -1;
+        return delay;
+    }
+
   private:
     snd_pcm_t *pcm_;
     int channels_;
@@ -113,6 +126,16 @@ std::unique_ptr<AudioOut> AudioOut::OpenDevice(int rate, int channels)
             snd_strerror(err));
         snd_pcm_close(pcm);
         return nullptr;
+    }
+    // The device starts once 60 ms are queued, not when its buffer is full:
+    // the pictures follow the sound, and a full buffer would hold both back.
+    snd_pcm_sw_params_t *sw = nullptr;
+    if (snd_pcm_sw_params_malloc(&sw) == 0) {
+        if (snd_pcm_sw_params_current(pcm, sw) == 0 &&
+            snd_pcm_sw_params_set_start_threshold(
+                pcm, sw, static_cast<snd_pcm_uframes_t>(rate) * 60 / 1000) == 0)
+            (void)snd_pcm_sw_params(pcm, sw);
+        snd_pcm_sw_params_free(sw);
     }
     return std::make_unique<AlsaOut>(pcm, channels);
 }

@@ -17,6 +17,12 @@ class AudioOut
     virtual ~AudioOut() = default;
     // Never blocks for long: a device that cannot take more drops samples.
     virtual void Write(const int16_t *samples, int frames) = 0;
+    // Frames written and not yet heard, from the device itself; -1 when
+    // unknown (a file, or a device not playing at the moment).
+    virtual int64_t QueuedFrames()
+    {
+        return -1;
+    }
 
     // ALSA "default"; null when it cannot be opened.
     static std::unique_ptr<AudioOut> OpenDevice(int rate, int channels);

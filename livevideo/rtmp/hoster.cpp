@@ -225,7 +225,8 @@ class Hoster final : public RTMPHoster
 
   private:
     void Run();
-    int Publish(Source &source);
+    // One connection; *published once its header went out.
+    int Publish(Source &source, bool *published);
 
     RTMPHosterEvent &event_;
     StopState stop_;
@@ -245,10 +246,24 @@ void Hoster::Run()
             event_.OnRtmpStreamFailed(AVERROR(ENOMEM));
         } else {
             event_.OnRtmpVideoSource(source.IsCamera());
-            int err = Publish(source);
-            if (err < 0 && !stop_.Requested()) {
-                Log(kLogWarning, "push %s: %s", url_.c_str(), AvError(err).c_str());
-                event_.OnRtmpStreamFailed(err);
+            // The server may restart or drop us: publish again until stopped.
+            Backoff backoff;
+            while (!stop_.Requested()) {
+                bool published = false;
+                int err = Publish(source, &published);
+                if (stop_.Requested())
+                    break;
+                if (published)
+                    backoff.Reset();
+                if (err < 0)
+                    event_.OnRtmpStreamFailed(err);
+                // One line a retry, with what ended the try.
+                auto wait = backoff.Next();
+                Log(err < 0 ? kLogWarning : kLogInfo, "push %s: retrying in %d s: %s", url_.c_str(),
+                    static_cast<int>(wait.count()),
+                    err < 0 ? AvError(err).c_str() : "the picture source ended");
+                if (!stop_.SleepUntil(std::chrono::steady_clock::now() + wait))
+                    break;
             }
         }
     }
@@ -257,7 +272,7 @@ void Hoster::Run()
     event_.OnRtmpStreamClosed();
 }
 
-int Hoster::Publish(Source &source)
+int Hoster::Publish(Source &source, bool *published)
 {
     const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
     if (!codec)
@@ -329,6 +344,7 @@ int Hoster::Publish(Source &source)
     if (err < 0)
         goto out;
     header = true;
+    *published = true;
     Log(kLogInfo, "push %s: publishing %dx%d from %s", url_.c_str(), enc->width, enc->height,
         source.IsCamera() ? "the camera" : "the synthetic picture");
     event_.OnRtmpStreamOK();

@@ -6,6 +6,10 @@
 // server do, and no event is delivered once Destory has returned. Events come
 // on the session's thread.
 //
+// A started session lives until it is stopped: after a failure or an end of
+// stream it tries again after 1 s, doubling the wait up to 8 s (back to 1 s
+// once a try got media through), and logs each retry once.
+//
 // Render targets are X11 window ids (0 = none). Every session opens its own
 // connection to $DISPLAY, so an X error or a lost server stays with it: the
 // session stops drawing and keeps playing.
@@ -26,9 +30,9 @@ class RTMPHosterEvent
     virtual ~RTMPHosterEvent() = default;
     // Connected; the header went out and frames follow.
     virtual void OnRtmpStreamOK() = 0;
-    // The connection or a write failed (FFmpeg error code); the push ends.
+    // The connection or a write failed (FFmpeg error code); the push tries again.
     virtual void OnRtmpStreamFailed(int code) = 0;
-    // The push ended (after a stop or a failure).
+    // The push ended (after a stop).
     virtual void OnRtmpStreamClosed() = 0;
     // The picture source opened: true for a camera, false for the synthetic picture.
     virtual void OnRtmpVideoSource(bool camera) = 0;
@@ -43,11 +47,11 @@ class RTMPGuesterEvent
     virtual ~RTMPGuesterEvent() = default;
     // The stream opened and its tracks are known.
     virtual void OnRtmpStreamOK() = 0;
-    // Opening or reading failed (FFmpeg error code); the play ends.
+    // Opening or reading failed (FFmpeg error code); the play tries again.
     virtual void OnRtmpStreamFailed(int code) = 0;
-    // The play ended (stop, end of stream or failure).
+    // The play ended (after a stop).
     virtual void OnRtmpStreamClosed() = 0;
-    // The first picture was drawn, at its source size.
+    // The first picture of a connection was drawn, at its source size.
     virtual void OnRtmpFirstFrame(int width, int height) = 0;
 };
 

@@ -3,6 +3,7 @@
 #ifndef VISTREL_RTMP_UTIL_H
 #define VISTREL_RTMP_UTIL_H
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -61,6 +62,26 @@ class StopState
     std::atomic<int64_t> deadline_ns_{0};
     std::mutex mutex_;
     std::condition_variable cv_;
+};
+
+// The wait before a session's next try after a failure or an end of stream:
+// 1 s, doubling up to 8 s; a try that got as far as media starts it over.
+class Backoff
+{
+  public:
+    std::chrono::seconds Next()
+    {
+        std::chrono::seconds wait = next_;
+        next_ = std::min(next_ * 2, std::chrono::seconds(8));
+        return wait;
+    }
+    void Reset()
+    {
+        next_ = std::chrono::seconds(1);
+    }
+
+  private:
+    std::chrono::seconds next_{1};
 };
 
 // Called first on every session thread: names it and keeps SIGPIPE from a

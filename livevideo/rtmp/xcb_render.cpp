@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -40,6 +41,30 @@ AVPixelFormat PixelFormatFor(xcb_connection_t *conn, uint8_t depth, int *bpp)
 }
 
 } // namespace
+
+Fit FitPicture(int width, int height, int sar_num, int sar_den, int win_w, int win_h)
+{
+    // The picture's shape on screen: its pixels may not be square.
+    int64_t shape_w = width, shape_h = height;
+    if (sar_num > 0 && sar_den > 0) {
+        shape_w *= sar_num;
+        shape_h *= sar_den;
+    }
+    Fit fit{0, 0, win_w, win_h};
+    if (shape_w <= 0 || shape_h <= 0 || win_w <= 0 || win_h <= 0)
+        return fit;
+    if (shape_w * win_h > shape_h * win_w) {
+        // Wider than the window: full width, bars above and below.
+        fit.h = static_cast<int>((shape_h * win_w + shape_w / 2) / shape_w);
+        fit.h = std::max(1, std::min(fit.h, win_h));
+        fit.y = (win_h - fit.h) / 2;
+    } else {
+        fit.w = static_cast<int>((shape_w * win_h + shape_h / 2) / shape_h);
+        fit.w = std::max(1, std::min(fit.w, win_w));
+        fit.x = (win_w - fit.w) / 2;
+    }
+    return fit;
+}
 
 XcbRenderer::~XcbRenderer()
 {
@@ -87,6 +112,7 @@ void XcbRenderer::FreeShm()
     }
     shm_addr_ = nullptr;
     shm_size_ = 0;
+    bars_buffer_ = nullptr;
     shm_id_ = -1;
 }
 
@@ -209,9 +235,11 @@ bool XcbRenderer::Draw(const AVFrame *frame)
     // Scan lines are padded to 32 bits.
     int stride = ((w * bpp / 8) + 3) & ~3;
     size_t size = static_cast<size_t>(stride) * h;
+    Fit fit = FitPicture(frame->width, frame->height, frame->sample_aspect_ratio.num,
+                         frame->sample_aspect_ratio.den, w, h);
     sws_ = sws_getCachedContext(sws_, frame->width, frame->height,
-                                static_cast<AVPixelFormat>(frame->format), w, h, fmt, SWS_BILINEAR,
-                                nullptr, nullptr, nullptr);
+                                static_cast<AVPixelFormat>(frame->format), fit.w, fit.h, fmt,
+                                SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_)
         return false;
     bool shm = EnsureShm(size);
@@ -223,7 +251,20 @@ bool XcbRenderer::Draw(const AVFrame *frame)
             pixels_.resize(size);
         dst = pixels_.data();
     }
-    uint8_t *planes[4] = {dst, nullptr, nullptr, nullptr};
+    // The bars are black: all-zero pixels in every format we draw. The
+    // picture never writes there, so they are cleared once per layout.
+    if (dst != bars_buffer_ || w != bars_w_ || h != bars_h_ || fit.x != bars_x_ ||
+        fit.y != bars_y_) {
+        std::memset(dst, 0, size);
+        bars_buffer_ = dst;
+        bars_w_ = w;
+        bars_h_ = h;
+        bars_x_ = fit.x;
+        bars_y_ = fit.y;
+    }
+    uint8_t *planes[4] = {dst + static_cast<size_t>(fit.y) * stride +
+                              static_cast<size_t>(fit.x) * (bpp / 8),
+                          nullptr, nullptr, nullptr};
     int strides[4] = {stride, 0, 0, 0};
     sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, strides);
     if (shm) {

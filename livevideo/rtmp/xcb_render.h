@@ -1,5 +1,6 @@
-// Draws decoded pictures into an X11 window, scaled to the window's current
-// size, over an xcb connection of its own.
+// Draws decoded pictures into an X11 window, scaled to fit the window's
+// current size with their shape kept (black bars fill the rest), over an xcb
+// connection of its own.
 //
 // xcb keeps X errors on the connection that caused them (Xlib's default
 // handlers would end the process, and they are shared with the host's
@@ -18,6 +19,13 @@ struct SwsContext;
 
 namespace rtmp
 {
+
+// Where a width x height picture (pixels sar_num:sar_den wide, 0 or less
+// for square) goes in a win_w x win_h window: as large as fits, centred.
+struct Fit {
+    int x, y, w, h;
+};
+Fit FitPicture(int width, int height, int sar_num, int sar_den, int win_w, int win_h);
 
 class XcbRenderer
 {
@@ -62,6 +70,9 @@ class XcbRenderer
     uint8_t *shm_addr_ = nullptr;
     size_t shm_size_ = 0;
     std::vector<uint8_t> pixels_; // put-image path
+    // The layout whose bars the drawing buffer holds.
+    const uint8_t *bars_buffer_ = nullptr;
+    int bars_w_ = 0, bars_h_ = 0, bars_x_ = 0, bars_y_ = 0;
     SwsContext *sws_ = nullptr;
 };
 

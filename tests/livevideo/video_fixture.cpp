@@ -163,14 +163,20 @@ static bool CanConnect(int port)
     return ok;
 }
 
-bool Nginx::Start(const std::string &dir)
+bool Nginx::Start(const std::string &dir, int port)
 {
-    port_ = FreePort();
+    port_ = port ? port : FreePort();
     // The shared start-up script writes the configuration and becomes nginx.
     if (!child_.Spawn({"bash", PTT_RTMP_SERVER_SCRIPT, dir, std::to_string(port_)},
                       dir + "/nginx.out"))
         return false;
     return WaitFor([&] { return CanConnect(port_); }, std::chrono::seconds(10));
+}
+
+void Nginx::Pause(bool paused)
+{
+    if (child_.pid() > 0)
+        kill(child_.pid(), paused ? SIGSTOP : SIGCONT);
 }
 
 std::string Nginx::Url(const std::string &stream) const
@@ -312,6 +318,76 @@ Rgb XTest::Pixel(xcb_window_t w, int x, int y)
     }
     free(img);
     return c;
+}
+
+xcb_window_t XTest::FindWindow(const std::string &title)
+{
+    std::vector<xcb_window_t> todo{screen_->root};
+    while (!todo.empty()) {
+        xcb_window_t w = todo.back();
+        todo.pop_back();
+        xcb_get_property_reply_t *name = xcb_get_property_reply(
+            conn_,
+            xcb_get_property(conn_, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
+            nullptr);
+        if (name) {
+            std::string text(static_cast<const char *>(xcb_get_property_value(name)),
+                             static_cast<size_t>(xcb_get_property_value_length(name)));
+            free(name);
+            if (text == title)
+                return w;
+        }
+        xcb_query_tree_reply_t *tree =
+            xcb_query_tree_reply(conn_, xcb_query_tree(conn_, w), nullptr);
+        if (!tree)
+            continue;
+        const xcb_window_t *children = xcb_query_tree_children(tree);
+        todo.insert(todo.end(), children, children + xcb_query_tree_children_length(tree));
+        free(tree);
+    }
+    return 0;
+}
+
+std::vector<Rgb> XTest::Row(xcb_window_t w, int y, int width)
+{
+    std::vector<Rgb> row;
+    xcb_get_image_reply_t *img = xcb_get_image_reply(
+        conn_, xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, y, width, 1, ~0u), nullptr);
+    if (!img)
+        return row;
+    if (xcb_get_image_data_length(img) >= 4 * width) {
+        const uint8_t *p = xcb_get_image_data(img);
+        for (int x = 0; x < width; x++, p += 4)
+            row.push_back({p[2], p[1], p[0]});
+    }
+    free(img);
+    return row;
+}
+
+std::string StampedVideo(int width, int height, int fps)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    // T is made the wall-clock time for the stamp, then the timestamps are
+    // set back to a plain frame count for the encoder.
+    return "color=c=black:s=" + size + ":r=" + std::to_string(fps) +
+           ",setpts='RTCTIME/(1000000*TB)'"
+           ",geq=lum='255*gt(bitand(if(lt(Y,H/2),N,mod(floor(T*1000),65536)),"
+           "pow(2,floor(X*16/W))),0)':cb=128:cr=128"
+           ",setpts='N/(" +
+           std::to_string(fps) + "*TB)'";
+}
+
+int ReadStamp(const std::vector<Rgb> &row)
+{
+    if (row.size() < 16)
+        return -1;
+    int value = 0;
+    for (size_t bit = 0; bit < 16; bit++) {
+        const Rgb &c = row[(2 * bit + 1) * row.size() / 32];
+        if (c.r + c.g + c.b > 3 * 128)
+            value |= 1 << bit;
+    }
+    return value;
 }
 
 bool ReadWav(const std::string &path, Wav *wav)

@@ -79,11 +79,14 @@ class Xvfb
 class Nginx
 {
   public:
-    bool Start(const std::string &dir);
+    // On `port`, or on a free one when it is 0.
+    bool Start(const std::string &dir, int port = 0);
     void Kill()
     {
         child_.Kill();
     }
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server: a stall of the network.
+    void Pause(bool paused);
     int port() const
     {
         return port_;
@@ -124,6 +127,12 @@ class XTest
     void Clear(xcb_window_t w, int width, int height);
     // The pixel at (x, y), or {-1,-1,-1} when it cannot be read.
     Rgb Pixel(xcb_window_t w, int x, int y);
+    // The first window (depth first from the root) whose WM_NAME is
+    // `title`, or 0.
+    xcb_window_t FindWindow(const std::string &title);
+    // Row y of the window, `width` pixels from the left, in one read (one
+    // picture, never parts of two); empty when it cannot be read.
+    std::vector<Rgb> Row(xcb_window_t w, int y, int width);
 
   private:
     xcb_connection_t *conn_ = nullptr;
@@ -148,6 +157,15 @@ struct LivePeers {
 std::vector<std::string> PublishCommand(const std::string &video, const std::string &audio,
                                         const std::string &url,
                                         const std::vector<std::string> &audio_options = {});
+
+// A lavfi source of stamped pictures: 16 columns of black or white blocks,
+// least significant bit on the left. The upper half carries the frame
+// number, the lower half the wall-clock time of the picture's making in
+// milliseconds modulo 65536.
+std::string StampedVideo(int width, int height, int fps);
+// The number of a stamped picture in one row of it (upper half: frame
+// number, lower half: time); -1 when the row cannot be read.
+int ReadStamp(const std::vector<Rgb> &row);
 
 // 16-bit PCM from a WAV file, first channel only.
 struct Wav {
