@@ -31,6 +31,12 @@ const uint32_t k_myself = 1001;
 const uint32_t k_gid = 2002;
 const uint32_t k_speaker = 3003;
 
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
 struct reader {
     const uint8_t *p;
     size_t left;
@@ -125,5 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     stage_advance(engine->looper, 1000);
     session_destroy(&s);
     stage_advance(engine->looper, 100);
+    check(stage_frames_oversized() == 0);
     return 0;
 }

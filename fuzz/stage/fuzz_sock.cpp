@@ -31,7 +31,6 @@ namespace
 {
 
 std::vector<hal_sock *> g_socks; // every live socket, oldest first
-uint64_t g_written;
 
 } // namespace
 
@@ -55,11 +54,6 @@ int stage_deliver(hal_sock *sock, const uint8_t *data, uint32_t len)
     if (std::find(g_socks.begin(), g_socks.end(), sock) != g_socks.end())
         sock->pending = nullptr;
     return 0;
-}
-
-uint64_t stage_bytes_written(void)
-{
-    return g_written;
 }
 
 hal_network *hal_network_new(hal_ctx *ctx)
@@ -235,7 +229,6 @@ int hal_sock_write(hal_sock *sock, const void *buf, uint32_t len)
 {
     if (!sock || !buf || sock->state != HAL_SOCK_CONNECTED)
         return -1;
-    g_written += len;
     return (int)len;
 }
 
@@ -255,7 +248,6 @@ int hal_sock_write_to(hal_sock *sock, const void *buf, uint32_t len, uint32_t, u
 {
     if (!sock || !buf)
         return -1;
-    g_written += len;
     return (int)len;
 }
 

@@ -22,8 +22,7 @@ struct pending_hook {
     void *arg;
 };
 
-uint64_t g_decoded;
-uint64_t g_refused;
+uint64_t g_oversized;
 
 } // namespace
 
@@ -104,14 +103,9 @@ int stop(hal_sound *s, uint32_t type)
 
 } // namespace
 
-uint64_t stage_frames_decoded(void)
+uint64_t stage_frames_oversized(void)
 {
-    return g_decoded;
-}
-
-uint64_t stage_frames_refused(void)
-{
-    return g_refused;
+    return g_oversized;
 }
 
 hal_sound *hal_sound_new(hal_ctx *ctx)
@@ -204,19 +198,15 @@ int hal_sound_write_frame(hal_sound *s, const hal_sound_frame *f)
     // refuses a longer one.
     uint8_t data[60] = {0};
     if (f->size > sizeof(data)) {
-        g_refused++;
+        g_oversized++;
         return HAL_SOUND_EFAIL;
     }
     memcpy(data, f->data, f->size);
     int16_t pcm[160];
-    bool ok = false;
-    if (f->pt == HAL_PT_EVRC) {
-        ok = s->evrc && evrc_decode_frame(s->evrc, data, f->size, pcm) == 160;
-    } else if (f->pt == HAL_PT_AMR && s->amr) {
+    if (f->pt == HAL_PT_EVRC && s->evrc)
+        (void)evrc_decode_frame(s->evrc, data, f->size, pcm);
+    else if (f->pt == HAL_PT_AMR && s->amr)
         Decoder_Interface_Decode(s->amr, data, pcm, 0);
-        ok = true;
-    }
-    ok ? g_decoded++ : g_refused++;
     return HAL_SOUND_OK;
 }
 

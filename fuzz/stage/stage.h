@@ -30,11 +30,9 @@ hal_sock *stage_udp_reader(void);
 // Hands one datagram to a socket's reader as if it had arrived: the reader
 // sees it, then "would block". 0, or -1 when the socket has no reader.
 int stage_deliver(hal_sock *sock, const uint8_t *data, uint32_t len);
-// Datagrams and stream bytes the engine has written since the start.
-uint64_t stage_bytes_written(void);
-
-// Frames the sound queue decoded, and how many of them did not decode.
-uint64_t stage_frames_decoded(void);
-uint64_t stage_frames_refused(void);
+// Frames handed to the sound queue for playing that are longer than the
+// device path's frame buffer (60 bytes) holds, since the start: the receive
+// path must never produce one.
+uint64_t stage_frames_oversized(void);
 
 #endif
