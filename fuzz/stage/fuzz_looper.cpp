@@ -109,8 +109,15 @@ void run_timers(hal_looper *lp)
         if (t->removed || t->due > now)
             continue;
         t->due += floor((now - t->due) / t->interval) * t->interval;
-        while (t->due <= now)
-            t->due += t->interval;
+        while (t->due <= now) {
+            // An interval below the clock's resolution adds nothing.
+            double next = t->due + t->interval;
+            if (next <= t->due) {
+                t->due = nextafter(now, INFINITY);
+                break;
+            }
+            t->due = next;
+        }
         t->fn(lp, now, t->arg);
     }
     size_t keep = 0;
