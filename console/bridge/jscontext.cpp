@@ -6,11 +6,9 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QWebEnginePage>
-#include <cmath>
 #include <utility>
 
 namespace
@@ -48,46 +46,7 @@ QString EntryText(PushId id)
     }
 }
 
-// Parses the page's JSON text; false for empty text or text that does not
-// parse.
-bool ParsePageJson(const QString &json, QJsonObject *out, const char *slot, int line)
-{
-    if (json.isEmpty()) {
-        qDebug().noquote()
-            << QStringLiteral("JsContext::%1:%2\t").arg(QLatin1String(slot)).arg(line)
-            << "json is null";
-        return false;
-    }
-    QJsonParseError err;
-    QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &err);
-    if (doc.isNull() || err.error != QJsonParseError::NoError)
-        return false;
-    *out = doc.object();
-    return true;
-}
-
 } // namespace
-
-uint32_t PageId(const QJsonValue &v)
-{
-    if (!v.isDouble())
-        return 0;
-    double d = std::trunc(v.toDouble());
-    // Only values a 64-bit integer holds are cut to 32 bits; the rest
-    // (infinities, NaN, 1e30) would be undefined to convert.
-    if (!std::isfinite(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
-        return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(d)));
-}
-
-QVector<uint32_t> PageIds(const QJsonArray &array)
-{
-    QVector<uint32_t> ids;
-    ids.reserve(array.size());
-    for (const QJsonValue &v : array)
-        ids.append(PageId(v));
-    return ids;
-}
 
 JsContext::JsContext(QObject *parent) : QObject(parent)
 {
@@ -750,23 +709,18 @@ void JsContext::SortMemberListbysortid(QList<MemberSort *> &Memberlist)
 
 int JsContext::SendInvite(QString json)
 {
-    QJsonObject o;
-    if (!ParsePageJson(json, &o, "SendInvite", __LINE__))
+    InviteArgs a;
+    if (!ParseInviteArgs(json, &a, "SendInvite", __LINE__))
         return -1;
-    QVector<uint32_t> ids = PageIds(o.value(QStringLiteral("invites")).toArray());
-    for (uint32_t id : ids)
+    for (uint32_t id : a.ids)
         BRIDGE_LOG("JsContext") << "invites: " << id;
-    const bool with_audio = o.value(QStringLiteral("with_audio")).toBool();
-    const bool with_video = o.value(QStringLiteral("with_video")).toBool();
-    const bool full_duplex = o.value(QStringLiteral("is_full_duplex")).toBool();
-    const QString msg = o.value(QStringLiteral("msg")).toString();
     // Receivers decode the message as UTF-8.
-    const QByteArray m = msg.toUtf8();
-    (void)lirko_win_send_invite(ids.isEmpty() ? nullptr : ids.constData(),
-                                static_cast<size_t>(ids.size()), with_audio, with_video,
-                                m.constData(), full_duplex);
-    BRIDGE_LOG("JsContext") << "with_audio: " << with_audio << "with_video: " << with_video
-                            << "msg: " << msg << "is_full_duplex: " << full_duplex;
+    const QByteArray m = a.msg.toUtf8();
+    (void)lirko_win_send_invite(a.ids.isEmpty() ? nullptr : a.ids.constData(),
+                                static_cast<size_t>(a.ids.size()), a.withAudio, a.withVideo,
+                                m.constData(), a.fullDuplex);
+    BRIDGE_LOG("JsContext") << "with_audio: " << a.withAudio << "with_video: " << a.withVideo
+                            << "msg: " << a.msg << "is_full_duplex: " << a.fullDuplex;
     return 0;
 }
 
@@ -893,23 +847,19 @@ namespace
 {
 int SetEncryption(const QString &json, bool with_key, const char *slot, int line)
 {
-    QJsonObject o;
-    if (!ParsePageJson(json, &o, slot, line))
+    EncryptionArgs a;
+    if (!ParseEncryptionArgs(json, &a, slot, line))
         return -1;
-    QVector<uint32_t> targets = PageIds(o.value(QStringLiteral("encryp_targets")).toArray());
-    for (uint32_t t : targets)
+    for (uint32_t t : a.targets)
         qDebug().noquote() << "encryp_targets: " << t;
-    const int scope = o.value(QStringLiteral("encryp_scope")).toInt(0);
-    const QString type = o.value(QStringLiteral("encryp_type")).toString();
-    const QString key = o.value(QStringLiteral("encryp_key")).toString();
     if (with_key)
-        qDebug().noquote() << "encryp_scope: " << scope << "encryp_type: " << type
-                           << "encryp_key: " << key;
-    const QByteArray t = type.toUtf8();
+        qDebug().noquote() << "encryp_scope: " << a.scope << "encryp_type: " << a.type
+                           << "encryp_key: " << a.key;
+    const QByteArray t = a.type.toUtf8();
     // An empty key is a key; only the absent one switches encryption off.
-    const QByteArray k = key.toUtf8();
-    (void)lirko_win_set_AudioEncryp(scope, targets.isEmpty() ? nullptr : targets.constData(),
-                                    static_cast<size_t>(targets.size()), t.constData(),
+    const QByteArray k = a.key.toUtf8();
+    (void)lirko_win_set_AudioEncryp(a.scope, a.targets.isEmpty() ? nullptr : a.targets.constData(),
+                                    static_cast<size_t>(a.targets.size()), t.constData(),
                                     with_key ? k.constData() : nullptr);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "bridgetypes.h"
 #include "lirko_win.h"
 #include "namesort.h"
+#include "pageargs.h"
 #include "pushstatements.h"
 
 #include <QFile>
@@ -306,9 +307,3 @@ class JsContext : public QObject
     QStringList m_pullUrls;
     QStringList m_stopUrls;
 };
-
-// A page's id as the engine takes it: a number truncated toward zero, cut to
-// its low 32 bits; anything else (text, NaN, infinities, values beyond 64
-// bits) is 0.
-uint32_t PageId(const QJsonValue &v);
-QVector<uint32_t> PageIds(const QJsonArray &array);

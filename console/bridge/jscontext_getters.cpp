@@ -338,21 +338,15 @@ QString JsContext::GetSavedAccount()
 
 int JsContext::SaveAccount(QString account)
 {
-    QJsonObject o = QJsonDocument::fromJson(account.toUtf8()).object();
-    QString name, password;
-    int role = 0;
-    if (o.value(QStringLiteral("Name")).isString()) {
-        name = o.value(QStringLiteral("Name")).toString();
+    const AccountArgs a = ParseAccountArgs(account);
+    const QString &name = a.name, &password = a.password;
+    const int role = a.role;
+    if (a.hasName)
         BRIDGE_LOG("JsContext") << "Name : " << name;
-    }
-    if (o.value(QStringLiteral("Password")).isString()) {
-        password = o.value(QStringLiteral("Password")).toString();
+    if (a.hasPassword)
         BRIDGE_LOG("JsContext") << "Password length: " << password.size();
-    }
-    if (o.value(QStringLiteral("Role")).isDouble()) {
-        role = o.value(QStringLiteral("Role")).toInt();
+    if (a.hasRole)
         BRIDGE_LOG("JsContext") << "Role : " << role;
-    }
     const QByteArray n = name.toUtf8(), p = password.toUtf8();
     // The engine hands saved texts back in 512-byte buffers: a longer one
     // would come back cut.

@@ -466,6 +466,17 @@ int hal_ini_remove(hal_ini *ini, const char *section, const char *key)
     return HAL_OK;
 }
 
+// Whether a value read from a "key = value" line would lose its end to a
+// ";" that follows whitespace, as parse_line cuts it.
+static bool comment_inside(const char *value)
+{
+    for (const char *q = value + (*value ? 1 : 0); *q; q++) {
+        if (*q == ';' && is_ws(static_cast<unsigned char>(q[-1])))
+            return true;
+    }
+    return false;
+}
+
 static bool write_table(hal_file *file, hash *sections)
 {
     for (hash_node *s = hash_begin(sections); s; s = hash_next(s)) {
@@ -474,7 +485,13 @@ static bool write_table(hal_file *file, hash *sections)
             return false;
         for (hash_node *k = hash_begin(sec->keys); k; k = hash_next(k)) {
             ini_key *rec = static_cast<ini_key *>(hash_data_get(k));
-            if (hal_file_fprintf(file, "%s = %s\n", rec->key, rec->value) < 0)
+            // An empty key written as " = value" would start with a blank and
+            // read back as a continuation of the key before it.
+            const char *sep = rec->key[0] ? " = " : "= ";
+            // A value holding a comment mark (read from a continuation line)
+            // goes on a continuation line again, where it is not cut.
+            const char *gap = comment_inside(rec->value) ? "\n\t" : "";
+            if (hal_file_fprintf(file, "%s%s%s%s\n", rec->key, sep, gap, rec->value) < 0)
                 return false;
         }
         for (size_t i = 0; i < sec->raw_n; i++) {

@@ -8,9 +8,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <quazip/JlCompress.h>
@@ -52,8 +49,7 @@ const QVector<DownloadBulkItem> &BulkDownload::items() const
 
 bool BulkDownload::isPlainName(const QString &name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+    return transfer::isPlainName(name);
 }
 
 bool BulkDownload::fromHeldReply() const
@@ -116,28 +112,9 @@ int BulkDownload::parsejsonUrl(const QString &json)
 {
     if (m_running)
         return -1;
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &err);
-    if (doc.isNull() || err.error != QJsonParseError::NoError || doc.array().isEmpty()) {
-        qDebug() << "BulkDownload::parsejsonUrl: jsonurl content is null";
-        return -1;
-    }
     QVector<DownloadBulkItem> parsed;
-    for (const QJsonValue &v : doc.array()) {
-        const QJsonObject o = v.toObject();
-        DownloadBulkItem item{o.value(QStringLiteral("url")).toString(),
-                              o.value(QStringLiteral("fileName")).toString(),
-                              o.value(QStringLiteral("outfileName")).toString()};
-        // The names are joined to the Documents folder, and the coded file is
-        // deleted after decoding: only plain, distinct names stay inside it.
-        if (!isPlainName(item.fileName) || !isPlainName(item.outfileName) ||
-            item.fileName == item.outfileName) {
-            qDebug() << "BulkDownload::parsejsonUrl: refused file names" << item.fileName
-                     << item.outfileName;
-            return -1;
-        }
-        parsed.append(item);
-    }
+    if (!transfer::parseBulkItems(json, &parsed))
+        return -1;
     m_items += parsed;
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "path_chooser.h"
+#include "transfer_args.h"
 #include "transfer_engine.h"
 
 #include <QNetworkReply>
@@ -10,14 +11,6 @@
 #include <QVector>
 
 class QNetworkAccessManager;
-
-// One item of a bulk request: where to fetch it, the coded file's name and
-// the WAV file's name, both plain names inside the Documents folder.
-struct DownloadBulkItem {
-    QString url;
-    QString fileName;
-    QString outfileName;
-};
 
 // A list of recordings fetched one after the other into ~/Documents, decoded
 // to WAV and packed into one zip archive the dispatcher names. One run at a

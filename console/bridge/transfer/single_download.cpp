@@ -1,5 +1,6 @@
 #include "single_download.h"
 
+#include "transfer_args.h"
 #include "transfer_flag.h"
 #include "wav_file.h"
 
@@ -54,12 +55,7 @@ QString SingleDownload::documentsFolder()
 
 QString SingleDownload::codedSuffix(const QString &name)
 {
-    static const char *const kinds[] = {".sevrc", ".evrc", ".amr", ".samr"};
-    for (const char *k : kinds) {
-        if (name.endsWith(QLatin1String(k)))
-            return QString::fromLatin1(k);
-    }
-    return QString();
+    return transfer::codedSuffix(name);
 }
 
 bool SingleDownload::fromHeldReply() const

@@ -1,11 +1,11 @@
 #include "voice_upload.h"
 
+#include "transfer_args.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QHttpMultiPart>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
@@ -64,10 +64,7 @@ int VoiceUpload::SendpRecordAudio(const QString &url, const QString &json,
         return -1;
     }
 
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
-    if (doc.isNull())
-        qDebug() << "JsContext::getJsonObjectFromString: ===> please check the string " << json;
-    const QJsonObject fields = doc.object();
+    const QVector<transfer::FormField> fields = transfer::uploadFields(json);
 
     auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     QHttpPart msg;
@@ -75,12 +72,12 @@ int VoiceUpload::SendpRecordAudio(const QString &url, const QString &json,
                   QVariant(QStringLiteral("form-data; name=\"msg\"")));
     msg.setBody(QByteArray::number(lengthMs));
     form->append(msg);
-    for (auto it = fields.begin(); it != fields.end(); ++it) {
+    for (const transfer::FormField &field : fields) {
         QHttpPart part;
         part.setHeader(
             QNetworkRequest::ContentDispositionHeader,
-            QVariant(QStringLiteral("form-data; name=\"") + it.key() + QLatin1Char('"')));
-        part.setBody(it.value().toString().toUtf8());
+            QVariant(QStringLiteral("form-data; name=\"") + field.name + QLatin1Char('"')));
+        part.setBody(field.body);
         form->append(part);
     }
     QHttpPart filePart;

@@ -516,3 +516,34 @@ TEST(HalIni, LoadCallbackCannotSaveOrReload)
     EXPECT_EQ(probe.load, -1);
     EXPECT_EQ(hal_ini_save(s.ini), 0); // allowed again once the load is over
 }
+
+// Pairs the format can only carry in a particular shape: an empty key must
+// not be written indented, and a value that holds a comment mark (possible
+// only from a continuation line) must go on a continuation line again.
+TEST(HalIni, SaveKeepsEmptyKeysAndValuesWithCommentMarks)
+{
+    ptt::test::TempCwd cwd;
+    ASSERT_TRUE(ptt::test::write_file("custom.ini", "[s]\n"
+                                                    "= empty key\n"
+                                                    "plain = 1\n"
+                                                    "cont = first\n"
+                                                    "\tsecond ; kept\n"
+                                                    "[t]\n"
+                                                    ":\n"
+                                                    "\t:: ;:\n"));
+    Store a;
+    ASSERT_EQ(hal_ini_load(a.ini, nullptr, nullptr), 0);
+    const std::vector<Triple> expected = {
+        {"s", "", "empty key"},
+        {"s", "plain", "1"},
+        {"s", "cont", "second ; kept"},
+        {"t", "", ":: ;:"},
+    };
+    for (auto &[s, k, v] : expected)
+        ASSERT_EQ(a.get(s.c_str(), k.c_str()), v) << s << "/" << k;
+    ASSERT_EQ(hal_ini_save(a.ini), 0);
+    Store b;
+    ASSERT_EQ(hal_ini_load(b.ini, nullptr, nullptr), 0);
+    for (auto &[s, k, v] : expected)
+        EXPECT_EQ(b.get(s.c_str(), k.c_str()), v) << s << "/" << k;
+}
