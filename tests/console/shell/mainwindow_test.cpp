@@ -200,7 +200,9 @@ TEST_F(MainWin, CloseWaitsTwoSecondsThenQuits)
     EXPECT_EQ(run.code, 0);
     EXPECT_TRUE(up_at_1800);
     EXPECT_GE(run.ms, 1900);
-    EXPECT_LT(run.ms, 3000);
+    // Well past the two seconds: a loaded machine delays the quit timer, and
+    // a window that never quits is caught all the same.
+    EXPECT_LT(run.ms, 10000);
 }
 
 TEST_F(MainWin, ShowScreenTypes)
