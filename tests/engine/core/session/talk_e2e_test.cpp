@@ -445,6 +445,10 @@ TEST_F(TalkEndToEnd, AKilledServerEndsTheTalkVisiblyAndBothComeBack)
         // Back online (state 3 once more) in their group.
         ASSERT_TRUE(wait_events(*a, "status 3", round + 1, std::chrono::seconds(40)));
         ASSERT_TRUE(wait_events(*b, "status 3", round + 1, std::chrono::seconds(40)));
+        // Online comes before the group is joined again: a talk needs the group.
+        ASSERT_TRUE(wait_events(*a, "group 2001", round + 1, std::chrono::seconds(40)))
+            << ::testing::PrintToString(a->events());
+        ASSERT_TRUE(wait_events(*b, "group 2001", round + 1, std::chrono::seconds(40)));
         EXPECT_EQ(count_events(*a, "error -21"), round) << "one -21 per outage";
         EXPECT_EQ(count_events(*a, "speak 2001"), count_events(*a, "stop 2001"));
         // Both voice sockets are answered again before the new talk.
@@ -462,7 +466,7 @@ TEST_F(TalkEndToEnd, AKilledServerEndsTheTalkVisiblyAndBothComeBack)
         server.sync();
     }
     // A new talk goes through.
-    ASSERT_EQ(a->command("press"), 0);
+    ASSERT_EQ(a->command("press"), 0) << ::testing::PrintToString(a->events());
     ASSERT_TRUE(wait_events(*a, "speak 2001", 3, std::chrono::seconds(10)));
     ASSERT_TRUE(wait_events(*b, "playing 1000 2001", 3, std::chrono::seconds(10)));
     ASSERT_EQ(a->command("release"), 0);
